@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "klx/api.h"
+#include "klx/rule_value.h"
+
+class KLXVDevice;
+
+namespace klx {
+
+// Where a device's host calls end up: the runner's store and alarm log, a trace file, or a test
+// recorder. Every method has a neutral default, so a sink overrides only what it wants.
+class KLX_API DeviceEvents {
+ public:
+  virtual ~DeviceEvents();
+  virtual void on_command(KLXVDevice& dev, uint8_t cid1, uint8_t cid2, const uint8_t* data,
+                          size_t length);
+  virtual void on_publish(KLXVDevice& dev, int sp_id, const uint8_t* record, size_t length);
+  virtual void on_history(KLXVDevice& dev, const uint8_t* record, size_t length);
+  virtual void on_check(KLXVDevice& dev, const std::string& id, const std::string& name,
+                        float value, int count);
+  // Returns the batch's truth value for DoBatchCheckThreshold.
+  virtual bool on_batch(KLXVDevice& dev, const std::vector<rule_value>& rules);
+  virtual void on_report(KLXVDevice& dev, const std::string& id, float value);
+  virtual void on_open_port(KLXVDevice& dev);
+};
+
+// The serial side of a device: a port (serial line, TCP, simulator, replay) and the exchange
+// in progress on it.
+class KLX_API Link {
+ public:
+  virtual ~Link();
+  virtual bool open() = 0;
+  virtual void close() = 0;
+  virtual bool is_open() const = 0;
+  // True while a command awaits its answer.
+  virtual bool busy() const = 0;
+  // Writes one encoded frame and starts waiting for its answer.
+  virtual bool send(const uint8_t* frame, size_t length) = 0;
+};
+
+}  // namespace klx

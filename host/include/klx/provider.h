@@ -1,0 +1,18 @@
+#pragma once
+
+#include "klx/spdevice.h"
+
+// Provider bases of the host. They are declared inline on purpose: their type information and
+// virtual tables are emitted into each plug-in.
+class Provider {
+ public:
+  Provider() {}
+  virtual ~Provider() {}
+};
+
+class KLXSPDeviceProvider : public Provider {
+ public:
+  KLXSPDeviceProvider() {}
+  ~KLXSPDeviceProvider() override {}
+  virtual KLXSPDevice* create() const = 0;
+};

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "klx/provider.h"
+
+// Creates the plug-in's devices for the host.
+class korvantis_419Provider : public KLXSPDeviceProvider {
+ public:
+  ~korvantis_419Provider() override {}
+  // A fresh device with its defaults; the host owns it and configures it afterwards.
+  KLXSPDevice* create() const override;
+};
+
+// The plug-in's one exported entry: a new provider each call.
+extern "C" std::vector<std::shared_ptr<Provider>> get_providers();
