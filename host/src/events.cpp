@@ -14,3 +14,7 @@ void DeviceEvents::on_open_port(KLXVDevice&) {}
 Link::~Link() = default;
 
 }  // namespace klx
+
+#include "klx/peer.h"
+
+klx::Peer::~Peer() = default;
