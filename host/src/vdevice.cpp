@@ -15,8 +15,10 @@ KLXVDevice::KLXVDevice()
 KLXVDevice::~KLXVDevice() = default;
 
 // The stand-in serves no control code of its own: the output and the written count stay as
-// the device left them.
-int KLXVDevice::DeviceIoControl(int, const void*, int, void*, int, int&) { return 0; }
+// the device left them. The request is shown to the event sink, whose answer is the result.
+int KLXVDevice::DeviceIoControl(int code, const void*, int in_len, void*, int out_cap, int&) {
+  return events_ ? events_->on_ioctl(*this, code, in_len, out_cap) : 0;
+}
 
 int KLXVDevice::InitV(KLXVDevice*, unsigned int data_id, const Json::Value&) {
   data_id_ = data_id;

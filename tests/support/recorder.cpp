@@ -44,6 +44,12 @@ void Recorder::on_report(KLXVDevice&, const std::string& id, float value) {
 
 void Recorder::on_open_port(KLXVDevice&) { log.push_back("open"); }
 
+int Recorder::on_ioctl(KLXVDevice&, int code, int in_len, int out_cap) {
+  log.push_back("ioctl " + std::to_string(code) + " " + std::to_string(in_len) + " " +
+                std::to_string(out_cap));
+  return ioctl_result;
+}
+
 void Recorder::clear() { *this = Recorder(); }
 
 Recorder::Command Cmd(uint8_t cid1, uint8_t cid2, std::vector<uint8_t> data) {

@@ -28,7 +28,8 @@ struct Recorder : klx::DeviceEvents {
   };
 
   // One line per call, in call order: "cmd 40 41 01", "publish 5535 587", "history 587",
-  // "check <id> <value>", "report <id> <value>", "batch <n>", "open".
+  // "check <id> <value>", "report <id> <value>", "batch <n>", "open",
+  // "ioctl <code> <in_len> <out_cap>" (a request handed to the host's DeviceIoControl).
   std::vector<std::string> log;
   std::vector<Command> commands;
   std::vector<std::vector<uint8_t>> published;
@@ -37,6 +38,7 @@ struct Recorder : klx::DeviceEvents {
   std::vector<Report> reports;
   std::vector<std::vector<rule_value>> batches;
   bool batch_result = true;
+  int ioctl_result = 0;  // what the host's DeviceIoControl answers
 
   void on_command(KLXVDevice&, uint8_t cid1, uint8_t cid2, const uint8_t* data,
                   size_t length) override;
@@ -47,6 +49,7 @@ struct Recorder : klx::DeviceEvents {
   bool on_batch(KLXVDevice&, const std::vector<rule_value>& rules) override;
   void on_report(KLXVDevice&, const std::string& id, float value) override;
   void on_open_port(KLXVDevice&) override;
+  int on_ioctl(KLXVDevice&, int code, int in_len, int out_cap) override;
 
   void clear();
 };

@@ -27,6 +27,8 @@ class KLX_API DeviceEvents {
   virtual bool on_batch(KLXVDevice& dev, const std::vector<rule_value>& rules);
   virtual void on_report(KLXVDevice& dev, const std::string& id, float value);
   virtual void on_open_port(KLXVDevice& dev);
+  // A control request that reached the host's own DeviceIoControl; returns its result.
+  virtual int on_ioctl(KLXVDevice& dev, int code, int in_len, int out_cap);
 };
 
 // The serial side of a device: a port (serial line, TCP, simulator, replay) and the exchange
