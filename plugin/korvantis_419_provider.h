@@ -13,5 +13,13 @@ class korvantis_419Provider : public KLXSPDeviceProvider {
   KLXSPDevice* create() const override;
 };
 
-// The plug-in's one exported entry: a new provider each call.
+// The plug-in's one exported entry: a new provider each call. The host is C++ and looks the
+// entry up by its plain name, hence C linkage for a C++ return type.
+#ifdef __clang__
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wreturn-type-c-linkage"
+#endif
 extern "C" std::vector<std::shared_ptr<Provider>> get_providers();
+#ifdef __clang__
+#pragma clang diagnostic pop
+#endif
