@@ -1,6 +1,7 @@
 #pragma once
 
 #include <iostream>
+#include <string>
 
 #include "config/setting_value.h"
 #include "device/uni_data_device.h"
@@ -19,6 +20,41 @@ int UniDataDevice<Data, Protocol, SpId>::InitSetting(const Json::Value& settings
   return Protocol::InitSetting(settings);
 }
 
-// The "thresholdSetting" walk of mode 3. Not built yet.
+namespace settings {
+
+// Appends the text of `field` of `entry` and a ";" to `text`. A missing field leaves its slot
+// empty and is reported with the data identifier.
+inline void append_field(const Json::Value& entry, const char* field, unsigned int data_id,
+                         std::string& text) {
+  const Json::Value& v = entry[field];
+  if (present(v))
+    text += v.asString();
+  else
+    std::cout << data_id << " " << field << " is missing" << std::endl;
+  text += ";";
+}
+
+}  // namespace settings
+
+// Mode 3: the alarm settings of each signal come with the device settings. Each entry is shown
+// with what the host holds for it; looking a signal up in the host's tables enters it (level 0,
+// value 0) when it is not there yet. jsoncpp visits the members in sorted order of their names.
 template <class Data, class Protocol, int SpId>
-void UniDataDevice<Data, Protocol, SpId>::read_threshold_settings(const Json::Value&) {}
+void UniDataDevice<Data, Protocol, SpId>::read_threshold_settings(const Json::Value& settings) {
+  std::cout << "here 1" << std::endl;
+  const Json::Value& table = settings["thresholdSetting"];
+  if (!settings::present(table)) return;
+  std::cout << "here 2" << std::endl;
+  for (auto it = table.begin(); it != table.end(); ++it) {
+    const std::string key = it.key().asString();
+    std::cout << "here " << key << std::endl;
+    const Json::Value& entry = table[key];
+    if (entry.type() != Json::objectValue) continue;
+    std::string text;
+    settings::append_field(entry, "NMAlarmID", this->DataId(), text);
+    settings::append_field(entry, "ID", this->DataId(), text);
+    settings::append_field(entry, "SignalNumber", this->DataId(), text);
+    std::cout << "mobile:" << key << ":" << text << " level:" << this->alarm_levels_[key]
+              << " value:" << this->thresholds_[key] << std::endl;
+  }
+}
