@@ -2,6 +2,7 @@
 
 #include <json/reader.h>
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
@@ -18,14 +19,17 @@ int TestDevice::configure(const std::string& settings_json) {
 
 int TestDevice::answer(const std::vector<uint8_t>& info, uint8_t cid1) {
   const size_t lenid = info.size() * 2;
-  rx.assign(6, 0);
-  rx[0] = protocol_ver_;
-  rx[1] = address_;
-  rx[2] = cid1;
-  rx[3] = 0;
-  rx[4] = static_cast<uint8_t>(lenid & 0xFF);
-  rx[5] = static_cast<uint8_t>(lenid >> 8);
-  rx.insert(rx.end(), info.begin(), info.end());
+  // A fresh buffer of exactly the answer's size (a reused one keeps spare capacity), so that the
+  // sanitizer catches any read beyond the info.
+  std::vector<uint8_t> frame(6 + info.size());
+  frame[0] = protocol_ver_;
+  frame[1] = address_;
+  frame[2] = cid1;
+  frame[3] = 0;
+  frame[4] = static_cast<uint8_t>(lenid & 0xFF);
+  frame[5] = static_cast<uint8_t>(lenid >> 8);
+  std::copy(info.begin(), info.end(), frame.begin() + 6);
+  rx.swap(frame);
   rx_buf_ = rx.data();
   return process_payload();
 }
