@@ -1,5 +1,6 @@
 // The virtual operations sit in the host's slot order. Under the Itanium C++ ABI a pointer to a
-// virtual member function holds 1 + the byte offset of its slot in the virtual table.
+// virtual member function holds 1 + the byte offset of its slot in the virtual table (on MIPS and
+// ARM: the offset, with the flag in the adjustment).
 #include <gtest/gtest.h>
 
 #include <cstddef>
@@ -17,8 +18,15 @@ int slot_of(Pmf pmf) {
   } rep;
   static_assert(sizeof(Pmf) == sizeof(Rep), "Itanium member-function pointer");
   std::memcpy(&rep, &pmf, sizeof rep);
+#if defined(__mips__) || defined(__arm__) || defined(__aarch64__)
+  // Here code addresses may be odd, so the virtual flag is the low bit of the adjustment and the
+  // pointer holds the plain byte offset.
+  if ((rep.adj & 1) == 0) return 0;  // not virtual
+  return static_cast<int>(rep.ptr / static_cast<std::ptrdiff_t>(sizeof(void*))) + 1;
+#else
   if ((rep.ptr & 1) == 0) return 0;  // not virtual
   return static_cast<int>((rep.ptr - 1) / static_cast<std::ptrdiff_t>(sizeof(void*))) + 1;
+#endif
 }
 
 using K = korvantis_419;
