@@ -19,6 +19,7 @@ const EventName kEventNames[] = {
     {"dc_ramp", Event::Kind::DcRamp},
     {"module_count", Event::Kind::ModuleCount},
     {"dc_alarm", Event::Kind::DcAlarm},
+    {"switch", Event::Kind::Switch},
 };
 
 struct FaultName {
@@ -55,16 +56,18 @@ double seconds(const JsonIn& in) {
 }
 
 Event read_event(const JsonIn& in) {
-  in.only_keys({"at", "type", "duration", "line", "module", "panel", "to", "count", "alarm"});
+  in.only_keys({"at", "type", "duration", "line", "module", "panel", "switch", "to", "count",
+                "alarm", "state"});
   if (!in.has("type")) in.fail("an event needs a \"type\"");
   if (!in.has("at")) in.fail("an event needs an \"at\" time");
   Event e;
   e.kind = kind_of<decltype(kEventNames), Event::Kind>(in.at("type"), kEventNames);
   e.at = seconds(in.at("at"));
   if (in.has("duration")) e.duration = seconds(in.at("duration"));
-  for (const char* key : {"line", "module", "panel"})
+  for (const char* key : {"line", "module", "panel", "switch"})
     if (in.has(key)) e.target = in.at(key).integer(1, 255);
   read_byte(in, "alarm", e.alarm);
+  read_byte(in, "state", e.state);
   if (e.kind == Event::Kind::DcRamp) {
     if (!in.has("to")) in.fail("a dc_ramp needs a \"to\" voltage");
     e.to = static_cast<float>(in.at("to").number());
@@ -153,6 +156,9 @@ void check_event_targets(const Model& m, const std::string& origin) {
       case Event::Kind::ModuleStop:
       case Event::Kind::ModuleStart:
         limit = most_modules, what = "module";
+        break;
+      case Event::Kind::Switch:
+        limit = m.ac.switches.size(), what = "AC switch";
         break;
       case Event::Kind::ModuleCount:
         break;

@@ -19,6 +19,11 @@ DcPanel* panel_at(Model& m, int target) {
                                                                      : nullptr;
 }
 
+uint8_t* switch_at(Model& m, int target) {
+  auto& sw = m.ac.switches;
+  return target >= 1 && static_cast<size_t>(target) <= sw.size() ? &sw[target - 1] : nullptr;
+}
+
 }  // namespace
 
 Timeline::Timeline(std::vector<Event> events) : events_(std::move(events)) {
@@ -74,6 +79,9 @@ void Timeline::start(Model& m, size_t i) {
     case Event::Kind::DcAlarm:
       if (DcPanel* p = panel_at(m, e.target)) saved_[i] = p->alarm, p->alarm = e.alarm;
       break;
+    case Event::Kind::Switch:
+      if (uint8_t* sw = switch_at(m, e.target)) saved_[i] = *sw, *sw = e.state;
+      break;
     case Event::Kind::DcRamp:
       if (DcPanel* p = panel_at(m, e.target)) {
         const size_t panel = static_cast<size_t>(e.target - 1);
@@ -105,6 +113,9 @@ void Timeline::end(Model& m, size_t i) {
       break;
     case Event::Kind::DcAlarm:
       if (DcPanel* p = panel_at(m, e.target)) p->alarm = saved_[i];
+      break;
+    case Event::Kind::Switch:
+      if (uint8_t* sw = switch_at(m, e.target)) *sw = saved_[i];
       break;
     case Event::Kind::ModuleCount:
     case Event::Kind::DcRamp:

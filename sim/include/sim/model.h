@@ -115,15 +115,17 @@ struct Event {
     ModuleStart,
     DcRamp,
     ModuleCount,
-    DcAlarm
+    DcAlarm,
+    Switch
   };
   Kind kind = Kind::MainsFailure;
   double at = 0.0;
   double duration = 0.0;  // 0: the change stays (a ramp: a step)
-  int target = 1;         // line, module or panel, counted from 1
+  int target = 1;         // line, module, panel or switch, counted from 1
   float to = 0.0f;        // DcRamp: the voltage reached
   int count = 0;          // ModuleCount: the new number of modules
   uint8_t alarm = 0x01;   // the alarm byte the event raises
+  uint8_t state = 0x01;   // Switch: the switch state it sets
 };
 
 // A line fault applied to answers, scheduled and/or with a probability.
