@@ -12,8 +12,6 @@ void DeviceEvents::on_report(KLXVDevice&, const std::string&, float) {}
 void DeviceEvents::on_open_port(KLXVDevice&) {}
 int DeviceEvents::on_ioctl(KLXVDevice&, int, int, int) { return 0; }
 
-Link::~Link() = default;
-
 }  // namespace klx
 
 #include "klx/peer.h"

@@ -1,16 +1,84 @@
 #include "klx/pmbus_protocol.h"
 
-#include "klx/events.h"
+#include <algorithm>
 
-PMBusProtocol::PMBusProtocol() = default;
+#include "klx/events.h"
+#include "klx/frame.h"
+#include "klx/link.h"
+
+namespace {
+// Zero bytes kept after the info of every answer, so that a device peeking at the first info
+// bytes of a short answer reads zeros instead of running off the buffer.
+constexpr size_t kRxSlack = 8;
+// Bytes taken from the line per read.
+constexpr size_t kReadChunk = 512;
+}  // namespace
+
+struct PMBusProtocol::Exchange {
+  klx::FrameParser parser;
+  std::vector<unsigned char> rx;
+  klx::ProtocolCounters counters;
+
+  // Without a link (a device driven by hand) every frame is taken as the awaited answer.
+  static bool awaiting(PMBusProtocol& dev) { return !dev.link() || dev.link()->awaiting(); }
+
+  int on_frame(PMBusProtocol& dev, const klx::Frame* f) {
+    if (!awaiting(dev)) {
+      ++counters.unsolicited;
+      return 0;
+    }
+    if (!f) {
+      ++counters.bad_frames;
+      return dev.process_error();
+    }
+    if (f->cid2 != 0) {
+      ++counters.rtn_errors;
+      counters.last_rtn = f->cid2;
+      return dev.process_error();
+    }
+    lay_answer(dev, *f);
+    if (dev.link()) dev.link()->end_exchange();
+    ++counters.answers;
+    return dev.process_payload();
+  }
+
+  // rx_buf_: VER, ADR, CID1, RTN, LENID little-endian (characters, LCHKSUM removed), info.
+  void lay_answer(PMBusProtocol& dev, const klx::Frame& f) {
+    rx.assign(6 + f.info.size() + kRxSlack, 0);
+    rx[0] = f.ver;
+    rx[1] = f.adr;
+    rx[2] = f.cid1;
+    rx[3] = f.cid2;
+    rx[4] = static_cast<unsigned char>(f.lenid & 0xFF);
+    rx[5] = static_cast<unsigned char>(f.lenid >> 8);
+    std::copy(f.info.begin(), f.info.end(), rx.begin() + 6);
+    dev.rx_buf_ = rx.data();
+  }
+};
+
+PMBusProtocol::PMBusProtocol() : exchange_(new Exchange()) {}
 PMBusProtocol::~PMBusProtocol() = default;
 
 int PMBusProtocol::InitSetting(const Json::Value&) { return 1; }
 
-// Placeholder until the frame parser lands: bytes from the port are not assembled yet.
-int PMBusProtocol::process(unsigned char*, unsigned int) { return 0; }
+int PMBusProtocol::process(unsigned char* bytes, unsigned int length) {
+  if (!bytes || length == 0) return 0;
+  Exchange& ex = *exchange_;
+  ex.parser.expect_address(address_);
+  int result = 0;
+  ex.parser.feed(bytes, length, [this, &ex, &result](const klx::Frame* f, klx::FrameError) {
+    result = ex.on_frame(*this, f);
+  });
+  return result;
+}
 
-int PMBusProtocol::process_error() { return 0; }
+// The exchange is over: a bad frame, a non-zero RTN, a time-out or a lost line. A partly
+// received frame is dropped with it, so that its rest cannot be taken for the next answer.
+int PMBusProtocol::process_error() {
+  if (link()) link()->end_exchange();
+  exchange_->parser.reset();
+  return 0;
+}
 
 int PMBusProtocol::write_pmbus_cmd(unsigned char cid1, unsigned char cid2) {
   return write_pmbus_cmd(cid1, cid2, nullptr, 0);
@@ -19,6 +87,52 @@ int PMBusProtocol::write_pmbus_cmd(unsigned char cid1, unsigned char cid2) {
 int PMBusProtocol::write_pmbus_cmd(unsigned char cid1, unsigned char cid2,
                                    const unsigned char* data, int length) {
   if (length < 0 || (length > 0 && !data)) return 0;
+  if (static_cast<size_t>(length) > klx::kFrameMaxInfoBytes) return 0;
   if (events()) events()->on_command(*this, cid1, cid2, data, static_cast<size_t>(length));
-  return 1;
+  klx::Link* line = link();
+  if (!line) return 1;  // a device driven by hand: the command is only shown to the sink
+  const std::string frame =
+      klx::encode_frame(protocol_ver_, address_, cid1, cid2, data, static_cast<size_t>(length));
+  exchange_->parser.expect_address(address_);
+  exchange_->parser.expect_echo(frame);
+  return line->send(reinterpret_cast<const uint8_t*>(frame.data()), frame.size()) ? 1 : 0;
+}
+
+long PMBusProtocol::service_input() {
+  klx::Link* line = link();
+  if (!line) return 0;
+  unsigned char buf[kReadChunk];
+  long total = 0;
+  for (;;) {
+    const long n = line->read(buf, sizeof buf);
+    if (n < 0) {
+      if (line->awaiting()) {
+        ++exchange_->counters.bad_frames;
+        process_error();
+      }
+      return -1;
+    }
+    if (n == 0) break;
+    total += n;
+    process(buf, static_cast<unsigned int>(n));
+    if (static_cast<size_t>(n) < sizeof buf) break;
+  }
+  return total;
+}
+
+bool PMBusProtocol::service_timeout() {
+  klx::Link* line = link();
+  if (!line || !line->timed_out(klx::Link::Clock::now())) return false;
+  ++exchange_->counters.timeouts;
+  line->note_timeout();
+  process_error();
+  return true;
+}
+
+const klx::ProtocolCounters& PMBusProtocol::protocol_counters() const {
+  return exchange_->counters;
+}
+
+const klx::FrameCounters& PMBusProtocol::frame_counters() const {
+  return exchange_->parser.counters();
 }

@@ -1,6 +1,7 @@
 #include "klx/spdevice.h"
 
 #include "klx/events.h"
+#include "klx/link.h"
 
 KLXController::~KLXController() = default;
 
@@ -16,15 +17,16 @@ int KLXSPDevice::Init(std::weak_ptr<KLXController>, unsigned int data_id, const 
   return 1;
 }
 
-// A round may start when the port is open and no exchange awaits its answer. Without a link
-// (unit tests drive the device by hand) the device is always ready.
+// A round may start when the port is open and no exchange awaits its answer; an exchange whose
+// time has run out is over. Without a link (unit tests drive the device by hand) the device is
+// always ready.
 int KLXSPDevice::RefreshStatus() {
   if (!link_) return 1;
-  return link_->is_open() && !link_->busy() ? 1 : 0;
+  return link_->is_open() && !link_->busy(klx::Link::Clock::now()) ? 1 : 0;
 }
 
-bool KLXSPDevice::IsProcessing() { return link_ && link_->busy(); }
-bool KLXSPDevice::IsStalled() { return false; }
+bool KLXSPDevice::IsProcessing() { return link_ && link_->busy(klx::Link::Clock::now()); }
+bool KLXSPDevice::IsStalled() { return link_ && link_->timed_out(klx::Link::Clock::now()); }
 
 int KLXSPDevice::SendData(const unsigned char* data, unsigned int length) {
   if (!link_) return 0;

@@ -40,14 +40,13 @@ float KLXVDevice::Get_SP_Value(unsigned int data_id, const std::string& name) {
   return Get_Value(data_id, name);
 }
 
-void KLXVDevice::CheckThreshold(const std::string& id, const std::string& name,
-                                const float& value, int count) {
+void KLXVDevice::CheckThreshold(const std::string& id, const std::string& name, const float& value,
+                                int count) {
   if (events_) events_->on_check(*this, id, name, value, count);
 }
 
-void KLXVDevice::CheckThresholdBool(int level, const std::string& key,
-                                    const std::string& alarm_id, const std::string& text1,
-                                    const std::string& text2, bool active,
+void KLXVDevice::CheckThresholdBool(int level, const std::string& key, const std::string& alarm_id,
+                                    const std::string& text1, const std::string& text2, bool active,
                                     unsigned short count) {
   rule_value rule;
   rule.level = level;

@@ -31,18 +31,4 @@ class KLX_API DeviceEvents {
   virtual int on_ioctl(KLXVDevice& dev, int code, int in_len, int out_cap);
 };
 
-// The serial side of a device: a port (serial line, TCP, simulator, replay) and the exchange
-// in progress on it.
-class KLX_API Link {
- public:
-  virtual ~Link();
-  virtual bool open() = 0;
-  virtual void close() = 0;
-  virtual bool is_open() const = 0;
-  // True while a command awaits its answer.
-  virtual bool busy() const = 0;
-  // Writes one encoded frame and starts waiting for its answer.
-  virtual bool send(const uint8_t* frame, size_t length) = 0;
-};
-
 }  // namespace klx

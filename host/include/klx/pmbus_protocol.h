@@ -1,6 +1,20 @@
 #pragma once
 
+#include <memory>
+
 #include "klx/spdevice.h"
+
+namespace klx {
+struct FrameCounters;
+struct ProtocolCounters {
+  uint64_t answers = 0;     // good answers handed to process_payload
+  uint64_t rtn_errors = 0;  // answers with a non-zero RTN
+  uint64_t bad_frames = 0;  // frames rejected while an answer was awaited
+  uint64_t timeouts = 0;
+  uint64_t unsolicited = 0;  // frames or errors while no answer was awaited
+  uint8_t last_rtn = 0;
+};
+}  // namespace klx
 
 // YD/T 1363.3 command/response layer: frames commands, assembles answers from the byte stream
 // and hands every good answer to the device's process_payload through rx_buf_.
@@ -11,12 +25,21 @@ class KLX_API PMBusProtocol : public KLXSPDevice {
 
   int InitSetting(const Json::Value& settings) override;
   int process(unsigned char* bytes, unsigned int length) override;
-  virtual int process_payload() = 0;                                                 // slot 32
-  virtual int process_error();                                                       // slot 33
+  virtual int process_payload() = 0;  // slot 32
+  virtual int process_error();        // slot 33
 
   int write_pmbus_cmd(unsigned char cid1, unsigned char cid2);
   int write_pmbus_cmd(unsigned char cid1, unsigned char cid2, const unsigned char* data,
                       int length);
+
+  // Host side, called by the poll loop. Reads what the line has brought and feeds it to
+  // process(); returns the number of bytes, or -1 when the line was lost (the exchange awaiting
+  // an answer then ends through process_error).
+  long service_input();
+  // Ends an exchange whose answer did not come in time through process_error; true if it did.
+  bool service_timeout();
+  const klx::ProtocolCounters& protocol_counters() const;
+  const klx::FrameCounters& frame_counters() const;
 
   // The answer in hand: byte 0 VER, 1 ADR, 2 CID1, 3 RTN, 4-5 LENID (little-endian, in
   // characters), info bytes from byte 6.
@@ -24,4 +47,8 @@ class KLX_API PMBusProtocol : public KLXSPDevice {
   int32_t cmd_state_ = 0;
   uint8_t protocol_ver_ = 0x20;
   uint8_t address_ = 1;
+
+ private:
+  struct Exchange;  // the frame parser and the answer buffer of this device
+  std::unique_ptr<Exchange> exchange_;
 };

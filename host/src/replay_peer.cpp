@@ -1,0 +1,132 @@
+#include <json/reader.h>
+#include <json/value.h>
+
+#include <fstream>
+#include <memory>
+#include <stdexcept>
+
+#include "klx/replay.h"
+
+namespace klx {
+namespace {
+
+// A script line holds at most one answer of 2047 info bytes: far below this.
+constexpr size_t kMaxLine = 16384;
+constexpr size_t kMaxEntries = 100000;
+
+[[noreturn]] void fail(const std::string& where, const std::string& what) {
+  throw std::runtime_error(where + ": " + what);
+}
+
+int hex_digit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::vector<uint8_t> hex_bytes(const Json::Value& v, const std::string& where,
+                               const std::string& key) {
+  if (!v.isString()) fail(where, "\"" + key + "\" must be a hex string");
+  const std::string s = v.asString();
+  if (s.size() % 2) fail(where, "\"" + key + "\" has an odd number of hex digits");
+  std::vector<uint8_t> out;
+  out.reserve(s.size() / 2);
+  for (size_t i = 0; i < s.size(); i += 2) {
+    const int hi = hex_digit(s[i]), lo = hex_digit(s[i + 1]);
+    if (hi < 0 || lo < 0) fail(where, "\"" + key + "\" is not hex: " + s);
+    out.push_back(static_cast<uint8_t>(hi << 4 | lo));
+  }
+  return out;
+}
+
+uint8_t one_byte(const Json::Value& v, const std::string& where, const std::string& key) {
+  const auto b = hex_bytes(v, where, key);
+  if (b.size() != 1) fail(where, "\"" + key + "\" must be one byte (two hex digits)");
+  return b[0];
+}
+
+Json::Value parse_line(const std::string& line, const std::string& where) {
+  Json::CharReaderBuilder builder;
+  Json::CharReaderBuilder::strictMode(&builder.settings_);
+  std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+  Json::Value v;
+  std::string errors;
+  if (!reader->parse(line.data(), line.data() + line.size(), &v, &errors))
+    fail(where, "not JSON: " + errors);
+  if (!v.isObject()) fail(where, "not a JSON object");
+  return v;
+}
+
+ReplayEntry entry_of(const Json::Value& v, const std::string& where, ReplayPeer::Key& key) {
+  for (const auto& name : v.getMemberNames())
+    if (name != "cid1" && name != "cid2" && name != "info" && name != "rtn" && name != "timeout")
+      fail(where, "unknown key \"" + name + "\"");
+  if (!v.isMember("cid1") || !v.isMember("cid2")) fail(where, "\"cid1\" and \"cid2\" are needed");
+  key = {one_byte(v["cid1"], where, "cid1"), one_byte(v["cid2"], where, "cid2")};
+  ReplayEntry e;
+  if (v.isMember("timeout")) {
+    if (!v["timeout"].isBool()) fail(where, "\"timeout\" must be true or false");
+    e.timeout = v["timeout"].asBool();
+  }
+  if (v.isMember("rtn")) e.rtn = one_byte(v["rtn"], where, "rtn");
+  if (v.isMember("info")) e.info = hex_bytes(v["info"], where, "info");
+  if (e.info.size() > kFrameMaxInfoBytes) fail(where, "\"info\" is longer than a frame holds");
+  return e;
+}
+
+}  // namespace
+
+std::unique_ptr<ReplayPeer> ReplayPeer::from_stream(std::istream& in, const std::string& name) {
+  std::unique_ptr<ReplayPeer> peer(new ReplayPeer());
+  std::string line;
+  size_t entries = 0;
+  for (size_t number = 1; std::getline(in, line); ++number) {
+    const std::string where = name + " line " + std::to_string(number);
+    if (line.size() > kMaxLine) fail(where, "line too long");
+    if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
+    if (++entries > kMaxEntries) fail(where, "too many entries");
+    Key key;
+    ReplayEntry e = entry_of(parse_line(line, where), where, key);
+    peer->script_[key].push_back(std::move(e));
+  }
+  if (in.bad()) fail(name, "read error");
+  return peer;
+}
+
+std::unique_ptr<ReplayPeer> ReplayPeer::from_file(const std::string& path) {
+  std::ifstream in(path);
+  if (!in) fail(path, "cannot open");
+  return from_stream(in, path);
+}
+
+std::vector<TimedChunk> ReplayPeer::respond(const std::vector<uint8_t>& written) {
+  std::vector<TimedChunk> out;
+  for (const Frame& command : parser_.feed(written.data(), written.size())) {
+    auto bytes = answer(command);
+    if (!bytes.empty()) out.push_back({0, std::move(bytes)});
+  }
+  return out;
+}
+
+std::vector<uint8_t> ReplayPeer::answer(const Frame& command) {
+  const Key key{command.cid1, command.cid2};
+  const auto it = script_.find(key);
+  if (it == script_.end() || it->second.empty()) {
+    ++unanswered_;
+    return {};
+  }
+  size_t& next = next_[key];
+  const ReplayEntry& e = it->second[next];
+  if (next + 1 < it->second.size()) ++next;
+  if (e.timeout) {
+    ++unanswered_;
+    return {};
+  }
+  ++answered_;
+  const std::string frame =
+      encode_frame(command.ver, command.adr, command.cid1, e.rtn, e.info.data(), e.info.size());
+  return std::vector<uint8_t>(frame.begin(), frame.end());
+}
+
+}  // namespace klx

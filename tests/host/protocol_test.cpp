@@ -1,0 +1,188 @@
+// The protocol layer between a line and a device: commands out as frames, answers in through the
+// streaming parser, rx_buf_ as the device reads it, and the ways an exchange ends.
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "klx/frame.h"
+#include "klx/link.h"
+#include "klx/peer.h"
+#include "klx/pmbus_protocol.h"
+#include "support/hex.h"
+
+namespace {
+
+// A line whose answers the test queues: each written frame takes the next queued answer.
+struct ScriptPeer : klx::Peer {
+  std::vector<std::string>* written;
+  std::deque<std::vector<klx::TimedChunk>>* answers;
+  std::vector<klx::TimedChunk> respond(const std::vector<uint8_t>& w) override {
+    written->emplace_back(w.begin(), w.end());
+    if (answers->empty()) return {};
+    auto a = std::move(answers->front());
+    answers->pop_front();
+    return a;
+  }
+};
+
+// The smallest device: it keeps what process_payload saw and counts process_error.
+struct Probe : PMBusProtocol {
+  std::vector<std::vector<uint8_t>> payloads;
+  int errors = 0;
+  int process_payload() override {
+    const size_t lenid = rx_buf_[4] | rx_buf_[5] << 8;
+    payloads.emplace_back(rx_buf_, rx_buf_ + 6 + lenid / 2);
+    return 1;
+  }
+  int process_error() override {
+    ++errors;
+    return PMBusProtocol::process_error();
+  }
+  bool LoadFromCache(const unsigned char*, int) override { return false; }
+  void RoundDone() override {}
+};
+
+struct Line {
+  std::vector<std::string> written;
+  std::deque<std::vector<klx::TimedChunk>> answers;
+  klx::Link link;
+  Probe dev;
+
+  Line() : link(make()) {
+    link.open();
+    dev.set_link(&link);
+  }
+  std::unique_ptr<klx::Transport> make() {
+    auto p = std::make_unique<ScriptPeer>();
+    p->written = &written;
+    p->answers = &answers;
+    return klx::make_peer_transport(std::move(p), "script");
+  }
+  void queue(const std::string& wire) {
+    answers.push_back({{0, std::vector<uint8_t>(wire.begin(), wire.end())}});
+  }
+};
+
+std::string answer(uint8_t cid1, uint8_t rtn, const std::string& info_hex, uint8_t adr = 1) {
+  const auto info = hex::decode(info_hex);
+  return klx::encode_frame(0x20, adr, cid1, rtn, info.data(), info.size());
+}
+
+TEST(Protocol, CommandsGoOutAsTheWorkedFrames) {
+  Line l;
+  l.dev.write_pmbus_cmd(0x41, 0x41);
+  const uint8_t one = 0x01, ff = 0xFF;
+  l.dev.write_pmbus_cmd(0x40, 0x41, &one, 1);
+  l.dev.write_pmbus_cmd(0x42, 0x41, &ff, 1);
+  const uint8_t dc[] = {0xDC, 0x00, 0x00, 0x56, 0x42};
+  l.dev.write_pmbus_cmd(0x42, 0x48, dc, sizeof dc);
+  EXPECT_EQ(l.written,
+            (std::vector<std::string>{"~200141410000FDB3\r", "~20014041E00201FD3C\r",
+                                      "~20014241E002FFFD0F\r", "~20014248600ADC00005642FB7C\r"}));
+  EXPECT_EQ(l.dev.write_pmbus_cmd(0x40, 0x41, nullptr, 1), 0);  // data length without data
+}
+
+TEST(Protocol, AnswerIsLaidIntoRxBufAsTheDeviceReadsIt) {
+  Line l;
+  l.queue(answer(0x40, 0x00, "01 00 00 5c 43"));
+  l.dev.write_pmbus_cmd(0x40, 0x41);
+  EXPECT_TRUE(l.dev.IsProcessing());
+  EXPECT_EQ(l.dev.RefreshStatus(), 0);
+  EXPECT_GT(l.dev.service_input(), 0);
+  ASSERT_EQ(l.dev.payloads.size(), 1u);
+  EXPECT_EQ(hex::encode(l.dev.payloads[0]), "200140000a000100005c43");
+  EXPECT_EQ(l.dev.RefreshStatus(), 1);  // the exchange is over
+  EXPECT_EQ(l.dev.protocol_counters().answers, 1u);
+}
+
+TEST(Protocol, AnswerSplitAtEveryPositionReachesTheDeviceOnce) {
+  const std::string wire = answer(0x42, 0x00, "11 01 00 00 56 42");
+  for (size_t cut = 1; cut < wire.size(); ++cut) {
+    Line l;
+    l.dev.write_pmbus_cmd(0x42, 0x41);
+    std::string a = wire.substr(0, cut), b = wire.substr(cut);
+    l.dev.process(reinterpret_cast<unsigned char*>(&a[0]), a.size());
+    EXPECT_TRUE(l.dev.payloads.empty());
+    l.dev.process(reinterpret_cast<unsigned char*>(&b[0]), b.size());
+    ASSERT_EQ(l.dev.payloads.size(), 1u) << cut;
+    // VER ADR CID1 RTN, LENID 12 little-endian, six info bytes
+    EXPECT_EQ(hex::encode(l.dev.payloads[0]), "200142000c00110100005642") << cut;
+    EXPECT_EQ(l.dev.errors, 0);
+  }
+}
+
+// Each row: what the line hands back, and whether the device gets a payload or an error.
+TEST(Protocol, BadAnswersEndTheExchangeThroughProcessError) {
+  struct Row {
+    const char* name;
+    std::string wire;
+    int payloads;
+    int errors;
+  };
+  const std::string good = answer(0x40, 0x00, "00");
+  const std::vector<Row> rows = {
+      {"good", good, 1, 0},
+      {"echo, then the answer", "~20014041E00201FD3C\r" + good, 1, 0},
+      {"noise, then the answer", "\xff\x00zz" + good, 1, 0},
+      {"RTN 04", answer(0x40, 0x04, ""), 0, 1},
+      {"bad CHKSUM", "~200140000000FDB5\r", 0, 1},
+      {"bad LCHKSUM", "~20014000F00200FDB1\r", 0, 1},
+      {"bad hex", "~2001400X0000FDB4\r", 0, 1},
+      {"wrong address", answer(0x40, 0x00, "00", 0x25), 0, 1},
+      {"LENID mismatch", "~20004642F00100FD37\r", 0, 1},
+  };
+  for (const auto& r : rows) {
+    Line l;
+    l.queue(r.wire);
+    const uint8_t one = 1;
+    l.dev.write_pmbus_cmd(0x40, 0x41, &one, 1);
+    l.dev.service_input();
+    EXPECT_EQ(static_cast<int>(l.dev.payloads.size()), r.payloads) << r.name;
+    EXPECT_EQ(l.dev.errors, r.errors) << r.name;
+    EXPECT_FALSE(l.link.awaiting()) << r.name;
+  }
+}
+
+TEST(Protocol, FrameWithNoExchangeWaitingIsDropped) {
+  Line l;
+  std::string wire = answer(0x40, 0x00, "00");
+  l.dev.process(reinterpret_cast<unsigned char*>(&wire[0]), wire.size());
+  EXPECT_TRUE(l.dev.payloads.empty());
+  EXPECT_EQ(l.dev.errors, 0);
+  EXPECT_EQ(l.dev.protocol_counters().unsolicited, 1u);
+}
+
+TEST(Protocol, TimeOutIsOneSecondPlusTheCommandsWireTime) {
+  Line l;
+  l.dev.write_pmbus_cmd(0x41, 0x41);  // 18 characters: 18.75 ms at 9600
+  EXPECT_EQ(l.link.deadline() - l.link.last_write(),
+            std::chrono::milliseconds(1000) + std::chrono::microseconds(18750));
+  EXPECT_FALSE(l.dev.service_timeout());
+  EXPECT_EQ(l.dev.errors, 0);
+}
+
+TEST(Protocol, ExpiredExchangeEndsThroughProcessErrorAndFreesTheLine) {
+  Line l;
+  l.link.set_answer_timeout(std::chrono::milliseconds(0));
+  l.link.set_baud(1000000000);  // no wire time: the deadline is the moment of sending
+  l.dev.write_pmbus_cmd(0x41, 0x41);
+  EXPECT_TRUE(l.dev.IsStalled());
+  EXPECT_EQ(l.dev.RefreshStatus(), 1);  // a timed-out exchange is over
+  EXPECT_TRUE(l.dev.service_timeout());
+  EXPECT_EQ(l.dev.errors, 1);
+  EXPECT_FALSE(l.link.awaiting());
+  EXPECT_EQ(l.dev.protocol_counters().timeouts, 1u);
+}
+
+TEST(Protocol, ClosedPortRefusesRounds) {
+  Line l;
+  l.dev.ClosePort();
+  EXPECT_EQ(l.dev.RefreshStatus(), 0);
+  EXPECT_EQ(l.dev.write_pmbus_cmd(0x41, 0x41), 0);
+  EXPECT_EQ(l.dev.OpenPort(), 1);
+  EXPECT_EQ(l.dev.RefreshStatus(), 1);
+}
+
+}  // namespace
