@@ -1,0 +1,123 @@
+#include "ports.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <stdexcept>
+
+namespace {
+
+[[noreturn]] void fail(const std::string& what) {
+  throw std::runtime_error(what + ": " + strerror(errno));
+}
+
+// No echo, no line editing, no CR/LF translation: frames end in CR and must arrive as sent.
+void make_raw(int fd) {
+  termios t{};
+  if (tcgetattr(fd, &t) != 0) fail("cannot read the line settings");
+  cfmakeraw(&t);
+  t.c_cflag |= CLOCAL | CREAD;
+  t.c_cc[VMIN] = 1;
+  t.c_cc[VTIME] = 0;
+  if (tcsetattr(fd, TCSANOW, &t) != 0) fail("cannot set the line raw");
+}
+
+speed_t speed_of(int baud) {
+  switch (baud) {
+    case 1200:
+      return B1200;
+    case 2400:
+      return B2400;
+    case 4800:
+      return B4800;
+    case 9600:
+      return B9600;
+    case 19200:
+      return B19200;
+    case 38400:
+      return B38400;
+    case 57600:
+      return B57600;
+    case 115200:
+      return B115200;
+    default:
+      throw std::runtime_error("unsupported baud rate " + std::to_string(baud));
+  }
+}
+
+}  // namespace
+
+PtyPair open_pty() {
+  PtyPair p;
+  p.master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (p.master < 0) fail("cannot open a pseudo-terminal");
+  if (grantpt(p.master) != 0 || unlockpt(p.master) != 0) fail("cannot unlock the pseudo-terminal");
+  const char* name = ptsname(p.master);
+  if (!name) fail("cannot name the pseudo-terminal");
+  p.path = name;
+  p.slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (p.slave < 0) fail("cannot open " + p.path);
+  make_raw(p.slave);
+  return p;
+}
+
+int open_serial(const std::string& path, int baud) {
+  const speed_t speed = speed_of(baud);
+  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) fail("cannot open " + path);
+  make_raw(fd);
+  termios t{};
+  tcgetattr(fd, &t);
+  t.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
+  t.c_cflag |= CS8;
+  cfsetispeed(&t, speed);
+  cfsetospeed(&t, speed);
+  if (tcsetattr(fd, TCSANOW, &t) != 0) fail("cannot set " + path + " to 8N1");
+  return fd;
+}
+
+int listen_tcp(const std::string& address, int port, int& bound_port) {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  if (inet_pton(AF_INET, address.c_str(), &a.sin_addr) != 1)
+    throw std::runtime_error("not an IPv4 address: " + address);
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) fail("cannot open a socket");
+  const int yes = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
+    fail("cannot listen on " + address + ":" + std::to_string(port));
+  if (listen(fd, 4) != 0) fail("cannot listen");
+  socklen_t len = sizeof a;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  bound_port = ntohs(a.sin_port);
+  return fd;
+}
+
+int accept_client(int listener, const volatile sig_atomic_t& stop) {
+  sigset_t unblocked;
+  sigemptyset(&unblocked);
+  while (!stop) {
+    pollfd p{listener, POLLIN, 0};
+    const int r = ppoll(&p, 1, nullptr, &unblocked);
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) fail("cannot wait for a client");
+    const int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd >= 0) {
+      const int yes = 1;
+      setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+      return fd;
+    }
+  }
+  return -1;
+}

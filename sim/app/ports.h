@@ -1,0 +1,19 @@
+#pragma once
+
+#include <signal.h>
+
+#include <string>
+
+// The byte streams klx-sim serves on. Each opener throws std::runtime_error with the reason.
+struct PtyPair {
+  int master = -1;
+  int slave = -1;  // kept open so the line stays up while no client has it open
+  std::string path;
+};
+
+PtyPair open_pty();
+int open_serial(const std::string& path, int baud);
+// Listens on `address`:`port` (port 0: any free one) and reports the port in use.
+int listen_tcp(const std::string& address, int port, int& bound_port);
+// Waits for the next client; -1 once `stop` is set.
+int accept_client(int listener, const volatile sig_atomic_t& stop);
