@@ -27,6 +27,8 @@ target_include_directories(klx-load-check PRIVATE ${PROJECT_SOURCE_DIR}/host/inc
   $<TARGET_PROPERTY:PkgConfig::JSONCPP,INTERFACE_INCLUDE_DIRECTORIES>
   $<TARGET_PROPERTY:Boost::headers,INTERFACE_INCLUDE_DIRECTORIES>)
 target_link_libraries(klx-load-check PRIVATE ${CMAKE_DL_LIBS})
+# How a script runs a program of this build: through the emulator when cross-built.
+set(KLX_TARGET_RUNNER "${CMAKE_CROSSCOMPILING_EMULATOR}" CACHE INTERNAL "")
 
 # Debian's name for the architecture the compiler builds for (not the build machine's).
 set(klx_deb_arch_of_x86_64 amd64)
@@ -59,7 +61,7 @@ endif()
 if(CMAKE_CROSSCOMPILING)
   # dpkg-shlibdeps cannot see the target's libraries (they are not installed as packages here), so
   # the runtime packages are named: glibc 2.32 and GCC 11's libstdc++ are the newest symbol
-  # versions the libraries use; scripts/package checks this against what the binaries need.
+  # versions the libraries use; scripts/package checks the glibc one against the binaries.
   set(CPACK_DEBIAN_PACKAGE_DEPENDS
       "libc6 (>= 2.32), libgcc-s1 (>= 3.0), libstdc++6 (>= 11), libjsoncpp25 (>= 1.9.5)")
 else()
