@@ -1,0 +1,123 @@
+#include "record_input.h"
+
+#include <sqlite3.h>
+
+#include <fstream>
+#include <map>
+#include <stdexcept>
+
+#include "klx/store.h"
+
+namespace record_input {
+namespace {
+
+constexpr std::streamsize kMaxFile = 4 << 20;
+
+int hex_digit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  std::string text;
+  char buf[65536];
+  while (in.read(buf, sizeof buf) || in.gcount() > 0) {
+    text.append(buf, static_cast<size_t>(in.gcount()));
+    if (static_cast<std::streamsize>(text.size()) > kMaxFile)
+      throw std::runtime_error(path + ": too large for a record or a record cache");
+  }
+  return text;
+}
+
+std::vector<uint8_t> from_cache(const std::map<uint32_t, klx::RecordCache::Entry>& entries,
+                                const std::string& path, long data_id) {
+  if (data_id >= 0) {
+    const auto it = entries.find(static_cast<uint32_t>(data_id));
+    if (it == entries.end())
+      throw std::runtime_error(path + ": no record of data identifier " + std::to_string(data_id));
+    return it->second.record;
+  }
+  if (entries.size() == 1) return entries.begin()->second.record;
+  std::string ids;
+  for (const auto& e : entries) ids += (ids.empty() ? "" : ", ") + std::to_string(e.first);
+  throw std::runtime_error(path + ": the cache holds " + std::to_string(entries.size()) +
+                           " records (data identifiers: " + (ids.empty() ? "none" : ids) +
+                           "); choose one with --data-id");
+}
+
+}  // namespace
+
+void check_size(const std::vector<uint8_t>& bytes, const std::string& what) {
+  if (bytes.size() != kRecordSize)
+    throw std::runtime_error(what + " holds " + std::to_string(bytes.size()) +
+                             " bytes; a record is " + std::to_string(kRecordSize) + " bytes");
+}
+
+std::vector<uint8_t> from_file(const std::string& path, long data_id) {
+  const std::string text = read_file(path);
+  std::map<uint32_t, klx::RecordCache::Entry> entries;
+  std::string error;
+  if (!text.empty() && text[0] == '{' && klx::RecordCache::parse(text, entries, error)) {
+    auto record = from_cache(entries, path, data_id);
+    check_size(record, path + " (record cache)");
+    return record;
+  }
+  std::vector<uint8_t> bytes(text.begin(), text.end());
+  check_size(bytes, path);
+  return bytes;
+}
+
+std::vector<uint8_t> from_hex(const std::string& text) {
+  std::vector<uint8_t> out;
+  int high = -1;
+  for (char c : text) {
+    if (c == ' ' || c == '\t' || c == '\n' || c == '\r') continue;
+    const int d = hex_digit(c);
+    if (d < 0) throw std::runtime_error(std::string("--hex: '") + c + "' is not a hex digit");
+    if (high < 0) {
+      high = d;
+    } else {
+      out.push_back(static_cast<uint8_t>(high << 4 | d));
+      high = -1;
+    }
+  }
+  if (high >= 0) throw std::runtime_error("--hex: an odd number of hex digits");
+  check_size(out, "--hex");
+  return out;
+}
+
+std::vector<uint8_t> from_db(const std::string& path, long row) {
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    const std::string why = db ? sqlite3_errmsg(db) : "cannot open";
+    sqlite3_close(db);
+    throw std::runtime_error(path + ": " + why);
+  }
+  const char* sql = row < 0 ? "SELECT record FROM history ORDER BY id DESC LIMIT 1"
+                            : "SELECT record FROM history WHERE id = ?";
+  sqlite3_stmt* st = nullptr;
+  std::vector<uint8_t> record;
+  std::string error;
+  if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) != SQLITE_OK) {
+    error = path + ": not a history database (" + sqlite3_errmsg(db) + ")";
+  } else {
+    if (row >= 0) sqlite3_bind_int64(st, 1, row);
+    if (sqlite3_step(st) == SQLITE_ROW) {
+      const auto* p = static_cast<const uint8_t*>(sqlite3_column_blob(st, 0));
+      record.assign(p, p + sqlite3_column_bytes(st, 0));
+    } else {
+      error = path + ": no history row " + (row < 0 ? std::string("at all") : std::to_string(row));
+    }
+  }
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+  if (!error.empty()) throw std::runtime_error(error);
+  check_size(record, path + " row " + std::to_string(row));
+  return record;
+}
+
+}  // namespace record_input
