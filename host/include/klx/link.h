@@ -51,6 +51,9 @@ class KLX_API Link {
   void end_exchange() { awaiting_ = false; }
   void note_timeout() { ++counters_.timeouts; }
 
+  // Closes a line that is known to be gone (a hang-up); it is reopened after the back-off.
+  void drop(const std::string& why) { lost(why); }
+
   // Reads what has arrived; -1 when the line was lost (it is closed then, and reopened by
   // maintain() after the back-off).
   long read(uint8_t* buf, size_t cap);

@@ -1,0 +1,49 @@
+#pragma once
+
+// The runner's configuration (--config FILE):
+//   {"devices":[{"data_id":7,"address":1,"port":"sim","settings":{...},
+//                "alarm_levels":{...},"thresholds":{...},"ao_settings":{...}}]}
+// and, beyond those, per device: "answer_timeout_ms" (answer time-out before the wire time,
+// default 1000), "rs485" (RS-485 direction control on a serial port, default false) and "limits"
+// ({"<id>":{"low":x,"high":y,"level":n}}: the host's own limits for CheckThreshold).
+
+#include <json/value.h>
+
+#include <cstdint>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "klx/store.h"
+#include "klx/vdevice.h"
+
+namespace klxhost {
+
+struct DeviceConfig {
+  uint32_t data_id = 1;
+  uint8_t address = 1;
+  std::string port = "sim";
+  Json::Value settings{Json::objectValue};
+  std::map<std::string, int> alarm_levels;
+  std::map<std::string, float> thresholds;
+  std::map<std::string, KLXVDevice::BAOSetting> ao_settings;
+  std::map<std::string, klx::ValueLimit> limits;
+  int answer_timeout_ms = 1000;
+  bool rs485 = false;
+};
+
+// A configuration that cannot be used; the text names the device and the key.
+struct ConfigError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// The devices of a configuration text; `name` labels the messages. Throws ConfigError. Unknown
+// keys are reported through `warnings` and otherwise ignored.
+std::vector<DeviceConfig> parse_config(const std::string& text, const std::string& name,
+                                       std::vector<std::string>& warnings);
+std::vector<DeviceConfig> load_config(const std::string& path, std::vector<std::string>& warnings);
+// One device as the runner has it without --config: data identifier 1, address 1, port sim.
+std::vector<DeviceConfig> default_config();
+
+}  // namespace klxhost

@@ -1,0 +1,76 @@
+#include "host_events.h"
+
+#include <ctime>
+#include <iostream>
+
+#include "json_out.h"
+#include "klx/vdevice.h"
+
+namespace klxhost {
+
+HostEvents::HostEvents(Services services, std::map<std::string, klx::ValueLimit> limits)
+    : s_(services), limits_(std::move(limits)) {}
+
+void HostEvents::on_command(KLXVDevice&, uint8_t cid1, uint8_t cid2, const uint8_t* data,
+                            size_t length) {
+  s_.trace->cmd(cid1, cid2, data, length);
+}
+
+void HostEvents::on_publish(KLXVDevice& dev, int sp_id, const uint8_t* record, size_t length) {
+  s_.trace->publish(sp_id, record, length);
+  if (!s_.cache->put(dev.DataId(), sp_id, record, length)) warn("cache", s_.cache->last_error());
+}
+
+void HostEvents::on_history(KLXVDevice& dev, const uint8_t* record, size_t length) {
+  s_.trace->history(record, length);
+  if (s_.db && !s_.db->save_record(dev.DataId(), std::time(nullptr), record, length))
+    warn("history", s_.db->last_error());
+}
+
+// Checked at once against the host's own limits, when it has any for the identifier.
+void HostEvents::on_check(KLXVDevice& dev, const std::string& id, const std::string& name,
+                          float value, int count) {
+  s_.trace->check(id, value);
+  const auto it = limits_.find(id);
+  if (it == limits_.end()) return;
+  rule_value r;
+  r.level = it->second.level;
+  r.key = id;
+  r.alarm_id = id;
+  r.value = (value < it->second.low || value > it->second.high) ? 1.0 : 0.0;
+  r.text1 = json_float(value);
+  r.text2 = name;
+  r.count = count;
+  log_transitions(dev.DataId(), alarms_.evaluate(r));
+}
+
+bool HostEvents::on_batch(KLXVDevice& dev, const std::vector<rule_value>& rules) {
+  s_.trace->batch(rules);
+  log_transitions(dev.DataId(), alarms_.evaluate(rules));
+  return true;
+}
+
+void HostEvents::on_report(KLXVDevice& dev, const std::string& id, float value) {
+  s_.trace->report(id, value);
+  if (s_.db && !s_.db->save_report(dev.DataId(), std::time(nullptr), id, value))
+    warn("reports", s_.db->last_error());
+}
+
+void HostEvents::log_transitions(uint32_t data_id, const std::vector<klx::AlarmTransition>& ts) {
+  for (const auto& t : ts) {
+    std::cerr << "klx-host: data_id " << data_id << ": alarm " << (t.raised ? "raised" : "cleared")
+              << ": level " << t.level << " key " << t.key << " alarm_id " << t.alarm_id
+              << " text1 \"" << t.text1 << "\" text2 \"" << t.text2 << "\"\n";
+    if (s_.db && !s_.db->save_alarm(data_id, std::time(nullptr), t))
+      warn("alarm log", s_.db->last_error());
+  }
+}
+
+void HostEvents::warn(const std::string& what, const std::string& error) {
+  std::string& last = last_warning_[what];
+  if (last == error) return;
+  last = error;
+  std::cerr << "klx-host: " << what << " not stored: " << error << "\n";
+}
+
+}  // namespace klxhost

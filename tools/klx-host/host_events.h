@@ -1,0 +1,48 @@
+#pragma once
+
+// Where one device's host calls go in the runner: the trace, the store (latest record and cache,
+// history database) and the alarm state, with raise and clear transitions logged to standard
+// error and the database.
+
+#include <map>
+#include <string>
+
+#include "klx/events.h"
+#include "klx/store.h"
+#include "trace.h"
+
+namespace klxhost {
+
+struct Services {
+  Trace* trace = nullptr;
+  klx::RecordCache* cache = nullptr;
+  klx::HistoryDb* db = nullptr;  // may be null: no --db
+};
+
+class HostEvents : public klx::DeviceEvents {
+ public:
+  HostEvents(Services services, std::map<std::string, klx::ValueLimit> limits);
+
+  void on_command(KLXVDevice& dev, uint8_t cid1, uint8_t cid2, const uint8_t* data,
+                  size_t length) override;
+  void on_publish(KLXVDevice& dev, int sp_id, const uint8_t* record, size_t length) override;
+  void on_history(KLXVDevice& dev, const uint8_t* record, size_t length) override;
+  void on_check(KLXVDevice& dev, const std::string& id, const std::string& name, float value,
+                int count) override;
+  bool on_batch(KLXVDevice& dev, const std::vector<rule_value>& rules) override;
+  void on_report(KLXVDevice& dev, const std::string& id, float value) override;
+
+  const klx::AlarmBook& alarms() const { return alarms_; }
+
+ private:
+  void log_transitions(uint32_t data_id, const std::vector<klx::AlarmTransition>& ts);
+  // Store failures are reported once per new reason, not once per round.
+  void warn(const std::string& what, const std::string& error);
+
+  Services s_;
+  std::map<std::string, klx::ValueLimit> limits_;
+  klx::AlarmBook alarms_;
+  std::map<std::string, std::string> last_warning_;
+};
+
+}  // namespace klxhost

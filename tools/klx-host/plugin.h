@@ -1,0 +1,33 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "klx/provider.h"
+
+namespace klxhost {
+
+// A plug-in loaded with dlopen and its serial-port device provider. Devices it created must be
+// destroyed before it is.
+class Plugin {
+ public:
+  // The plug-in at `path`; nullptr with the reason when it cannot be used.
+  static std::unique_ptr<Plugin> load(const std::string& path, std::string& error);
+  ~Plugin();
+  Plugin(const Plugin&) = delete;
+  Plugin& operator=(const Plugin&) = delete;
+
+  KLXSPDeviceProvider& provider() { return *provider_; }
+
+ private:
+  Plugin() = default;
+  void* handle_ = nullptr;
+  std::vector<std::shared_ptr<Provider>> providers_;
+  KLXSPDeviceProvider* provider_ = nullptr;
+};
+
+// The plug-in beside the program: ../lib/korvantis_419.so from the binary's own directory.
+std::string default_plugin_path(const char* argv0);
+
+}  // namespace klxhost

@@ -1,0 +1,71 @@
+#include "ports.h"
+
+#include <cstdlib>
+
+#include "klx/replay.h"
+
+#ifdef KLX_HAVE_SIM
+#include "sim/simulator.h"
+#endif
+
+namespace klxhost {
+namespace {
+
+bool starts_with(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
+
+std::unique_ptr<klx::Transport> simulator(const std::string& model, uint8_t address) {
+#ifdef KLX_HAVE_SIM
+  try {
+    auto peer = sim::make_simulator(model, address);
+    return klx::make_peer_transport(std::move(peer),
+                                    model.empty() ? "simulator" : "simulator " + model);
+  } catch (const std::exception& e) {
+    throw PortError(std::string("simulator: ") + e.what());
+  }
+#else
+  (void)model;
+  (void)address;
+  throw PortError("port sim: this klx-host was built without the simulator");
+#endif
+}
+
+std::unique_ptr<klx::Transport> replay(const std::string& file) {
+  try {
+    return klx::make_peer_transport(klx::ReplayPeer::from_file(file), "replay " + file);
+  } catch (const std::exception& e) {
+    throw PortError(std::string("replay: ") + e.what());
+  }
+}
+
+std::unique_ptr<klx::Transport> tcp(const std::string& spec) {
+  const std::string rest = spec.substr(4);
+  const auto colon = rest.rfind(':');
+  if (colon == std::string::npos || colon == 0 || colon + 1 == rest.size())
+    throw PortError(spec + ": expected tcp:HOST:PORT");
+  std::string host = rest.substr(0, colon);
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']')
+    host = host.substr(1, host.size() - 2);
+  const std::string port = rest.substr(colon + 1);
+  char* end = nullptr;
+  const long n = std::strtol(port.c_str(), &end, 10);
+  if (*end != '\0' || n < 1 || n > 65535) throw PortError(spec + ": bad TCP port " + port);
+  return klx::make_tcp_transport(host, static_cast<uint16_t>(n));
+}
+
+}  // namespace
+
+std::unique_ptr<klx::Transport> make_port(const std::string& spec, uint8_t address, int baud,
+                                          bool rs485) {
+  if (spec == "sim") return simulator("", address);
+  if (starts_with(spec, "sim:")) return simulator(spec.substr(4), address);
+  if (starts_with(spec, "replay:")) return replay(spec.substr(7));
+  if (starts_with(spec, "tcp:")) return tcp(spec);
+  if (spec.empty()) throw PortError("empty port name");
+  return klx::make_serial_transport(spec, baud, rs485);
+}
+
+bool is_physical_port(const std::string& spec) {
+  return spec != "sim" && !starts_with(spec, "sim:") && !starts_with(spec, "replay:");
+}
+
+}  // namespace klxhost

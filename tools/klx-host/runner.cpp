@@ -1,0 +1,382 @@
+#include "runner.h"
+
+#include <poll.h>
+
+#include <algorithm>
+#include <csignal>
+#include <iostream>
+#include <memory>
+
+#include "config.h"
+#include "host_events.h"
+#include "json_out.h"
+#include "klx/frame.h"
+#include "klx/link.h"
+#include "klx/pmbus_protocol.h"
+#include "plugin.h"
+#include "ports.h"
+#include "summary.h"
+
+namespace klxhost {
+namespace {
+
+using Clock = klx::SteadyClock;
+using std::chrono::milliseconds;
+
+// RefreshStatus is offered this often; the device itself spaces its rounds by 2 s.
+constexpr milliseconds kTick{100};
+constexpr milliseconds kResetEvery{10000};
+constexpr int kIoctlOutput = 64;
+
+volatile std::sig_atomic_t g_stop = 0;
+extern "C" void on_signal(int) { g_stop = 1; }
+
+void catch_signals() {
+  struct sigaction sa {};
+  sa.sa_handler = on_signal;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+}
+
+struct Slot {
+  DeviceConfig cfg;
+  std::string label;           // "data_id 7"
+  KLXSPDevice* dev = nullptr;  // owned; destroyed through its virtual destructor
+  PMBusProtocol* proto = nullptr;
+  std::unique_ptr<klx::Link> link;
+  std::unique_ptr<HostEvents> events;
+  unsigned rounds = 0;
+  Clock::time_point last_progress;
+  bool said_down = false;
+};
+
+class Runner {
+ public:
+  explicit Runner(const Options& o) : o_(o) {}
+  ~Runner();
+  int run();
+
+ private:
+  int setup();
+  int open_services();
+  int setup_device(size_t index, Slot& s);
+  void restore(Slot& s);
+  int poll_rounds();
+  void after_rounds();
+  void service(Slot& s, Clock::time_point now);
+  void wait_until(Clock::time_point until);
+  bool rounds_done() const;
+  bool watchdog(Clock::time_point now);
+  void get_value(Slot& s, const std::string& name);
+  void ioctl(Slot& s, const IoctlRequest& r);
+  void await_answer(Slot& s);
+  void print_counters(const Slot& s) const;
+
+  const Options& o_;
+  Trace trace_;
+  klx::RecordCache cache_{""};
+  std::unique_ptr<klx::HistoryDb> db_;
+  std::unique_ptr<Plugin> plugin_;
+  std::vector<Slot> slots_;
+};
+
+Runner::~Runner() {
+  for (auto& s : slots_) {
+    if (s.dev) {
+      s.dev->set_link(nullptr);
+      s.dev->set_events(nullptr);
+    }
+    delete s.dev;
+    s.dev = nullptr;
+  }
+  slots_.clear();
+  plugin_.reset();
+}
+
+int Runner::run() {
+  if (const int rc = setup()) return rc;
+  catch_signals();
+  const int rc = poll_rounds();
+  if (rc == kExitOk && !g_stop) after_rounds();
+  for (const auto& s : slots_) print_counters(s);
+  return rc;
+}
+
+int Runner::setup() {
+  std::vector<DeviceConfig> devices;
+  std::vector<std::string> warnings;
+  try {
+    devices = o_.config.empty() ? default_config() : load_config(o_.config, warnings);
+  } catch (const ConfigError& e) {
+    std::cerr << "klx-host: " << e.what() << "\n";
+    return kExitUsage;
+  }
+  for (const auto& w : warnings) std::cerr << "klx-host: " << w << "\n";
+  if (!o_.port.empty()) devices[0].port = o_.port;
+  for (size_t i = 0; i < devices.size(); ++i)
+    for (size_t j = 0; j < i; ++j)
+      if (devices[i].port == devices[j].port && is_physical_port(devices[i].port)) {
+        std::cerr << "klx-host: devices " << j << " and " << i << " share the port "
+                  << devices[i].port << ", which is not supported\n";
+        return kExitUsage;
+      }
+  if (const int rc = open_services()) return rc;
+  std::string error;
+  plugin_ = Plugin::load(o_.plugin, error);
+  if (!plugin_) {
+    std::cerr << "klx-host: " << error << "\n";
+    return kExitFailure;
+  }
+  slots_.resize(devices.size());
+  for (size_t i = 0; i < devices.size(); ++i) {
+    slots_[i].cfg = std::move(devices[i]);
+    if (const int rc = setup_device(i, slots_[i])) return rc;
+  }
+  return kExitOk;
+}
+
+int Runner::open_services() {
+  std::string error;
+  if (!o_.trace.empty() && !trace_.open(o_.trace, error)) {
+    std::cerr << "klx-host: trace " << error << "\n";
+    return kExitUsage;
+  }
+  if (!o_.db.empty() && !(db_ = klx::HistoryDb::open(o_.db, error))) {
+    std::cerr << "klx-host: database " << error << "\n";
+    return kExitUsage;
+  }
+  cache_ = klx::RecordCache(o_.cache);
+  if (!cache_.load(error)) std::cerr << "klx-host: cache not restored: " << error << "\n";
+  return kExitOk;
+}
+
+int Runner::setup_device(size_t index, Slot& s) {
+  const DeviceConfig& c = s.cfg;
+  s.label = "data_id " + std::to_string(c.data_id);
+  const std::string where = "device " + std::to_string(index) + " (" + s.label + ")";
+  s.dev = plugin_->provider().create();
+  s.proto = dynamic_cast<PMBusProtocol*>(s.dev);
+  if (!s.proto) {
+    std::cerr << "klx-host: " << where << ": the plug-in's device has no protocol layer\n";
+    return kExitFailure;
+  }
+  s.events = std::make_unique<HostEvents>(Services{&trace_, &cache_, db_.get()}, c.limits);
+  s.dev->set_events(s.events.get());
+  s.dev->Init(std::weak_ptr<KLXController>(), c.data_id, c.settings);
+  s.proto->address_ = c.address;
+  s.dev->alarm_levels_ = c.alarm_levels;
+  s.dev->thresholds_ = c.thresholds;
+  s.dev->ao_settings_ = c.ao_settings;
+  try {
+    s.dev->InitSetting(c.settings);
+    s.link = std::make_unique<klx::Link>(make_port(c.port, c.address, s.dev->baud_rate_, c.rs485),
+                                         s.dev->baud_rate_);
+  } catch (const PortError& e) {
+    std::cerr << "klx-host: " << where << ": \"port\": " << e.what() << "\n";
+    return kExitUsage;
+  } catch (const std::exception& e) {
+    std::cerr << "klx-host: " << where << ": InitSetting failed: " << e.what() << "\n";
+    return kExitUsage;
+  }
+  s.link->set_answer_timeout(milliseconds(c.answer_timeout_ms));
+  s.dev->set_link(s.link.get());
+  restore(s);
+  if (!s.dev->OpenPort()) {
+    std::cerr << "klx-host: " << s.label << ": cannot open " << s.link->transport().describe()
+              << ": " << s.link->last_error() << "; retrying\n";
+    s.said_down = true;
+  }
+  s.last_progress = Clock::now();
+  return kExitOk;
+}
+
+// A restored record is published at once by the device; it does not count as a round.
+void Runner::restore(Slot& s) {
+  if (o_.cache.empty()) return;
+  const auto* entry = cache_.latest(s.cfg.data_id);
+  if (!entry) return;
+  const std::string blob(entry->record.begin(), entry->record.end());
+  const bool ok = s.dev->LoadFromCache(blob);
+  s.dev->round_flag_ = 0;
+  std::cerr << "klx-host: " << s.label << ": cached record " << (ok ? "restored" : "refused")
+            << "\n";
+}
+
+int Runner::poll_rounds() {
+  auto next_tick = Clock::now();
+  auto next_reset = next_tick + kResetEvery;
+  while (!g_stop) {
+    auto now = Clock::now();
+    for (auto& s : slots_) service(s, now);
+    if (o_.rounds && rounds_done()) return kExitOk;
+    if (o_.rounds && !watchdog(now)) return kExitFailure;
+    if (now >= next_tick) {
+      for (auto& s : slots_)
+        if (!o_.rounds || s.rounds < o_.rounds) s.dev->RefreshStatus();
+      next_tick = now + kTick;
+    }
+    if (now >= next_reset) {
+      for (auto& s : slots_) s.dev->Reset();
+      next_reset = now + kResetEvery;
+    }
+    wait_until(std::min(next_tick, next_reset));
+  }
+  if (o_.rounds && !rounds_done()) {
+    std::cerr << "klx-host: interrupted before " << o_.rounds << " rounds\n";
+    return kExitFailure;
+  }
+  return kExitOk;
+}
+
+// Input first, so that an answer that came in time is never taken for a time-out.
+void Runner::service(Slot& s, Clock::time_point now) {
+  s.link->maintain(now);
+  const bool open = s.link->is_open();
+  if (open && s.said_down)
+    std::cerr << "klx-host: " << s.label << ": " << s.link->transport().describe() << " open\n";
+  s.said_down = open ? false : s.said_down;
+  if (open) s.proto->service_input();
+  s.proto->service_timeout();
+  if (!s.link->is_open() && !s.said_down) {
+    std::cerr << "klx-host: " << s.label << ": " << s.link->transport().describe()
+              << " down: " << s.link->last_error() << "; retrying\n";
+    s.said_down = true;
+  }
+  if (s.dev->round_flag_) {
+    s.dev->round_flag_ = 0;
+    ++s.rounds;
+    s.last_progress = now;
+    const auto* latest = cache_.latest(s.cfg.data_id);
+    std::cerr << round_summary(s.cfg.data_id, s.rounds,
+                               latest ? latest->record : std::vector<uint8_t>(),
+                               s.events->alarms().active_count())
+              << "\n";
+  }
+}
+
+// Sleeps until input arrives on a line, an in-process answer is due, an answer's time runs
+// out, a line may be reopened, or `until`.
+void Runner::wait_until(Clock::time_point until) {
+  std::vector<pollfd> fds;
+  for (auto& s : slots_) {
+    klx::Link& l = *s.link;
+    if (l.awaiting()) until = std::min(until, l.deadline());
+    until = std::min(until, l.transport().next_due());
+    if (!l.is_open()) until = std::min(until, l.reconnect_due());
+    if (l.is_open() && l.transport().fd() >= 0) fds.push_back({l.transport().fd(), POLLIN, 0});
+  }
+  const auto left = std::max(until - Clock::now(), Clock::duration::zero());
+  const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+  timespec ts{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+  if (ppoll(fds.data(), fds.size(), &ts, nullptr) <= 0) return;
+  // A line that hangs up stays readable with nothing to read: close it rather than spin.
+  for (const auto& p : fds) {
+    if (!(p.revents & (POLLHUP | POLLERR | POLLNVAL)) || (p.revents & POLLIN)) continue;
+    for (auto& s : slots_)
+      if (s.link->is_open() && s.link->transport().fd() == p.fd) s.link->drop("hang-up");
+  }
+}
+
+bool Runner::rounds_done() const {
+  return std::all_of(slots_.begin(), slots_.end(),
+                     [this](const Slot& s) { return s.rounds >= o_.rounds; });
+}
+
+bool Runner::watchdog(Clock::time_point now) {
+  const auto limit = std::chrono::duration<double>(o_.timeout_s);
+  for (const auto& s : slots_) {
+    if (s.rounds >= o_.rounds || now - s.last_progress < limit) continue;
+    std::cerr << "klx-host: " << s.label << ": no round completed within " << o_.timeout_s
+              << " s on " << s.link->transport().describe();
+    if (!s.link->last_error().empty()) std::cerr << " (" << s.link->last_error() << ")";
+    std::cerr << "\n";
+    return false;
+  }
+  return true;
+}
+
+// Requests go to the first device, once its rounds are done and polling has stopped.
+void Runner::after_rounds() {
+  Slot& s = slots_.front();
+  for (const auto& name : o_.gets) get_value(s, name);
+  for (const auto& r : o_.ioctls) {
+    if (g_stop) return;
+    ioctl(s, r);
+  }
+}
+
+void Runner::get_value(Slot& s, const std::string& name) {
+  try {
+    const float v = s.dev->Get_Value(s.dev->DataId(), name);
+    trace_.get_value(name, v);
+    std::cerr << "klx-host: get " << name << " = " << json_float(v) << "\n";
+  } catch (const std::exception& e) {
+    trace_.get_error(name, e.what());
+    std::cerr << "klx-host: get " << name << ": " << e.what() << "\n";
+  }
+}
+
+void Runner::ioctl(Slot& s, const IoctlRequest& r) {
+  uint8_t out[kIoctlOutput] = {};
+  int written = 0;
+  const int result =
+      s.dev->DeviceIoControl(r.code, r.input.empty() ? nullptr : r.input.data(),
+                             static_cast<int>(r.input.size()), out, kIoctlOutput, written);
+  // The count comes from the plug-in: only the part of it that lies in the buffer is shown.
+  const size_t shown = written > 0 ? std::min(written, kIoctlOutput) : 0;
+  trace_.ioctl(r.code, result, written, out, shown);
+  std::cerr << "klx-host: ioctl " << r.code << ": result " << result << ", written " << written
+            << ", out " << hex_of(out, shown) << "\n";
+  await_answer(s);
+}
+
+void Runner::await_answer(Slot& s) {
+  while (!g_stop && s.link->awaiting()) {
+    service(s, Clock::now());
+    if (!s.link->awaiting()) break;
+    wait_until(s.link->deadline());
+  }
+}
+
+void Runner::print_counters(const Slot& s) const {
+  if (!s.proto || !s.link) return;
+  const auto& p = s.proto->protocol_counters();
+  const auto& f = s.proto->frame_counters();
+  std::cerr << "klx-host: " << s.label << ": " << s.rounds << " rounds, "
+            << s.link->counters().commands << " commands, " << p.answers << " answers, "
+            << p.timeouts << " time-outs, " << p.rtn_errors << " RTN errors, " << p.bad_frames
+            << " bad frames (hex " << f.bad_hex << ", LCHKSUM " << f.bad_lchksum << ", LENID "
+            << f.lenid_mismatch << ", CHKSUM " << f.bad_chksum << ", address " << f.wrong_address
+            << ", oversize " << f.oversize << "), " << f.echo_skipped << " echoes skipped\n";
+}
+
+}  // namespace
+
+bool parse_ioctl(const std::string& text, IoctlRequest& out, std::string& error) {
+  const auto colon = text.find(':');
+  if (colon == std::string::npos || colon == 0) return error = "expected CODE:HEX", false;
+  const std::string code = text.substr(0, colon), hex = text.substr(colon + 1);
+  size_t used = 0;
+  try {
+    const long v = std::stol(code, &used, 10);
+    if (used != code.size() || v < INT32_MIN || v > INT32_MAX) throw std::out_of_range(code);
+    out.code = static_cast<int>(v);
+  } catch (const std::exception&) {
+    return error = "bad code " + code, false;
+  }
+  if (hex.size() % 2 || hex.size() > 2 * klx::kFrameMaxInfoBytes)
+    return error = "input must be pairs of hex digits", false;
+  out.input.clear();
+  for (size_t i = 0; i < hex.size(); i += 2) {
+    const std::string pair = hex.substr(i, 2);
+    if (pair.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+      return error = "not hex: " + hex, false;
+    out.input.push_back(static_cast<uint8_t>(std::stoul(pair, nullptr, 16)));
+  }
+  return true;
+}
+
+int run(const Options& options) { return Runner(options).run(); }
+
+}  // namespace klxhost

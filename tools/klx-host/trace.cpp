@@ -1,0 +1,134 @@
+#include "trace.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "json_out.h"
+
+namespace klxhost {
+namespace {
+
+std::string byte_hex(uint8_t b) { return hex_of(&b, 1); }
+
+// {"ev":"<ev>", ... — the caller adds the members and the closing brace.
+std::string start(const char* ev) { return std::string("{\"ev\":\"") + ev + "\""; }
+
+void member(std::string& out, const char* name, const std::string& text) {
+  out += ",\"";
+  out += name;
+  out += "\":";
+  append_json_string(out, text);
+}
+
+void number(std::string& out, const char* name, const std::string& digits) {
+  out += ",\"";
+  out += name;
+  out += "\":";
+  out += digits;
+}
+
+}  // namespace
+
+Trace::~Trace() {
+  if (file_) std::fclose(file_);
+}
+
+bool Trace::open(const std::string& path, std::string& error) {
+  file_ = std::fopen(path.c_str(), "w");
+  if (!file_) error = path + ": " + std::strerror(errno);
+  return file_ != nullptr;
+}
+
+// Each line is flushed: the trace of a run that dies is complete up to its last call.
+void Trace::line(const std::string& text) {
+  if (!file_) return;
+  std::fputs(text.c_str(), file_);
+  std::fputc('\n', file_);
+  std::fflush(file_);
+}
+
+void Trace::cmd(uint8_t cid1, uint8_t cid2, const uint8_t* data, size_t n) {
+  if (!file_) return;
+  std::string s = start("cmd");
+  member(s, "cid1", byte_hex(cid1));
+  member(s, "cid2", byte_hex(cid2));
+  member(s, "data", hex_of(data, n));
+  line(s + "}");
+}
+
+void Trace::publish(int sp_id, const uint8_t* record, size_t n) {
+  if (!file_) return;
+  std::string s = start("publish");
+  number(s, "id", std::to_string(sp_id));
+  member(s, "record", hex_of(record, n));
+  line(s + "}");
+}
+
+void Trace::history(const uint8_t* record, size_t n) {
+  if (!file_) return;
+  std::string s = start("history");
+  member(s, "record", hex_of(record, n));
+  line(s + "}");
+}
+
+void Trace::check(const std::string& id, float value) {
+  if (!file_) return;
+  std::string s = start("check");
+  member(s, "id", id);
+  number(s, "value", json_float(value));
+  line(s + "}");
+}
+
+void Trace::report(const std::string& id, float value) {
+  if (!file_) return;
+  std::string s = start("report");
+  member(s, "id", id);
+  number(s, "value", json_float(value));
+  line(s + "}");
+}
+
+void Trace::batch(const std::vector<rule_value>& rules) {
+  if (!file_) return;
+  std::string s = start("batch") + ",\"rules\":[";
+  for (size_t i = 0; i < rules.size(); ++i) {
+    const rule_value& r = rules[i];
+    s += i ? ",{" : "{";
+    s += "\"level\":" + std::to_string(r.level);
+    member(s, "key", r.key);
+    member(s, "alarm_id", r.alarm_id);
+    member(s, "text1", r.text1);
+    member(s, "text2", r.text2);
+    number(s, "active", r.value != 0.0 ? "true" : "false");
+    number(s, "count", std::to_string(r.count));
+    s += "}";
+  }
+  line(s + "]}");
+}
+
+void Trace::get_value(const std::string& name, float value) {
+  if (!file_) return;
+  std::string s = start("get");
+  member(s, "name", name);
+  number(s, "value", json_float(value));
+  line(s + "}");
+}
+
+void Trace::get_error(const std::string& name, const std::string& error) {
+  if (!file_) return;
+  std::string s = start("get");
+  member(s, "name", name);
+  member(s, "error", error);
+  line(s + "}");
+}
+
+void Trace::ioctl(int code, int result, int written, const uint8_t* out, size_t out_n) {
+  if (!file_) return;
+  std::string s = start("ioctl");
+  number(s, "code", std::to_string(code));
+  number(s, "result", std::to_string(result));
+  number(s, "written", std::to_string(written));
+  member(s, "out", hex_of(out, out_n));
+  line(s + "}");
+}
+
+}  // namespace klxhost
