@@ -241,17 +241,22 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(CommandResult, ReportsPendingThenAnsweredBeforeTheHost) {
   Device dev;
   Output out;
-  dev.request(320, "419500200", out);
+  dev.request(310, "{" ID1 R"(,"SetValue":"53.5"})", out);
   dev.rec.log.clear();
   Output pending;
   EXPECT_EQ(dev.request(400, "", pending), kHostResult);
   EXPECT_EQ(pending.value(), -1);
   EXPECT_EQ(pending.written, 4);
   EXPECT_EQ(dev.rec.log, std::vector<std::string>{"ioctl 400 0 4"});
-  dev.ctrl_result_ = 1;  // the power system answered
+  // The power system's answer arrives outside a polling round.
+  EXPECT_EQ(dev.answer({}, 0x42), 0);
   Output answered;
   dev.request(0, "", answered);
   EXPECT_EQ(answered.value(), 1);
+  // The next handled command is pending again.
+  dev.request(320, "419500200", out);
+  dev.request(0, "", answered);
+  EXPECT_EQ(answered.value(), -1);
 }
 
 TEST(CommandResult, SmallOrMissingOutputWritesNothing) {
