@@ -1,0 +1,187 @@
+// The runner's pieces on their own: the trace's line format, its JSON writing, the
+// configuration reader and the --ioctl argument.
+#ifdef KLX_HAVE_RUNNER
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+
+#include "config.h"
+#include "json_out.h"
+#include "run_host.h"
+#include "runner.h"
+#include "summary.h"
+#include "trace.h"
+
+namespace {
+
+TEST(TraceJson, FloatsReadBackAsTheSameFloat) {
+  const float values[] = {220.0f, 53.5f, 0.1f, -0.1f, 1e-7f, 3.4e38f, 230.1f, 16777217.0f, 0.0f};
+  for (float v : values) {
+    const std::string text = klxhost::json_float(v);
+    EXPECT_EQ(std::strtof(text.c_str(), nullptr), v) << text;
+  }
+  EXPECT_EQ(klxhost::json_float(220.0f), "220");
+  EXPECT_EQ(klxhost::json_float(53.5f), "53.5");
+  EXPECT_EQ(klxhost::json_float(0.1f), "0.1");
+  EXPECT_EQ(klxhost::json_float(std::nanf("")), "null");
+  EXPECT_EQ(klxhost::json_float(INFINITY), "null");
+}
+
+TEST(TraceJson, StringsAreEscapedAndStayUtf8) {
+  const struct {
+    std::string in, out;
+  } rows[] = {
+      {"通信异常", "\"通信异常\""},
+      {"a\"b\\c", "\"a\\\"b\\\\c\""},
+      {std::string("x\n\x01y", 4), "\"x\\u000a\\u0001y\""},
+      {"\xff"
+       "ok",
+       "\"\xEF\xBF\xBDok\""},                                        // a stray byte
+      {"\xe9\x80", "\"\xEF\xBF\xBD\xEF\xBF\xBD\""},                  // a cut-off sequence
+      {"\xed\xa0\x80", "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""},  // a surrogate
+  };
+  for (const auto& r : rows) {
+    std::string out;
+    klxhost::append_json_string(out, r.in);
+    EXPECT_EQ(out, r.out);
+  }
+}
+
+TEST(Trace, EveryEventHasItsLineFormat) {
+  const std::string path = run_host::scratch_dir("trace") + "/t.jsonl";
+  {
+    klxhost::Trace t;
+    std::string error;
+    ASSERT_TRUE(t.open(path, error)) << error;
+    const uint8_t one = 0x01, rec[] = {0xAB, 0x01};
+    t.cmd(0x40, 0x41, &one, 1);
+    t.cmd(0x41, 0x41, nullptr, 0);
+    t.publish(5535, rec, 2);
+    t.history(rec, 2);
+    t.check("419610401001", 220.0f);
+    t.report("419110100001", 53.5f);
+    rule_value r;
+    r.level = 1;
+    r.key = "k";
+    r.alarm_id = "a";
+    r.value = 1.0;
+    r.text1 = "t1";
+    r.text2 = "名";
+    r.count = 100;
+    t.batch({r});
+    t.batch({});
+    t.get_value("out_v", 53.5f);
+    t.get_error("x", "不支持变量");
+    t.ioctl(310, 0, 0, nullptr, 0);
+  }
+  EXPECT_EQ(
+      run_host::read_lines(path),
+      (std::vector<std::string>{
+          R"({"ev":"cmd","cid1":"40","cid2":"41","data":"01"})",
+          R"({"ev":"cmd","cid1":"41","cid2":"41","data":""})",
+          R"({"ev":"publish","id":5535,"record":"ab01"})",
+          R"({"ev":"history","record":"ab01"})",
+          R"({"ev":"check","id":"419610401001","value":220})",
+          R"({"ev":"report","id":"419110100001","value":53.5})",
+          R"({"ev":"batch","rules":[{"level":1,"key":"k","alarm_id":"a","text1":"t1","text2":"名","active":true,"count":100}]})",
+          R"({"ev":"batch","rules":[]})",
+          R"({"ev":"get","name":"out_v","value":53.5})",
+          R"({"ev":"get","name":"x","error":"不支持变量"})",
+          R"({"ev":"ioctl","code":310,"result":0,"written":0,"out":""})",
+      }));
+}
+
+TEST(RunnerConfig, DefaultsAndTables) {
+  std::vector<std::string> warnings;
+  const auto d = klxhost::parse_config(
+      R"({"devices":[{"data_id":7,"alarm_levels":{"a":2},"thresholds":{"t":53.5},
+          "ao_settings":{"s":{"pct_enabled":true,"pct_delta":5,"last_time":12}},
+          "limits":{"l":{"high":250}},"extra":1}]})",
+      "c.json", warnings);
+  ASSERT_EQ(d.size(), 1u);
+  EXPECT_EQ(d[0].data_id, 7u);
+  EXPECT_EQ(d[0].address, 1);
+  EXPECT_EQ(d[0].port, "sim");
+  EXPECT_TRUE(d[0].settings.isObject());
+  EXPECT_EQ(d[0].alarm_levels.at("a"), 2);
+  EXPECT_EQ(d[0].thresholds.at("t"), 53.5f);
+  const auto& ao = d[0].ao_settings.at("s");
+  EXPECT_TRUE(ao.pct_enabled);
+  EXPECT_EQ(ao.pct_delta, 5.0f);
+  EXPECT_EQ(ao.last_time, 12u);
+  EXPECT_FALSE(ao.abs_enabled);  // absent members are 0 or false
+  EXPECT_EQ(ao.period_minutes, 0.0f);
+  EXPECT_EQ(d[0].limits.at("l").high, 250.0f);
+  EXPECT_EQ(d[0].limits.at("l").level, 1);
+  EXPECT_EQ(d[0].answer_timeout_ms, 1000);
+  ASSERT_EQ(warnings.size(), 1u);
+  EXPECT_NE(warnings[0].find("unknown key \"extra\""), std::string::npos);
+  const auto def = klxhost::default_config();
+  ASSERT_EQ(def.size(), 1u);
+  EXPECT_EQ(def[0].data_id, 1u);
+  EXPECT_EQ(def[0].port, "sim");
+}
+
+TEST(RunnerConfig, RefusesWhatCannotBeUsed) {
+  const std::pair<const char*, const char*> rows[] = {
+      {R"({"devices":[{"data_id":1,"address":0}]})", R"("address" must be 1 to 254)"},
+      {R"({"devices":[{"data_id":1,"address":255}]})", R"("address" must be 1 to 254)"},
+      {R"({"devices":[{"data_id":-1}]})", R"("data_id" must be an unsigned integer)"},
+      {R"({"devices":[{"data_id":1,"settings":[]}]})", R"("settings" must be an object)"},
+      {R"({"devices":[{"data_id":1,"thresholds":{"t":"x"}}]})", R"("t" must be a number)"},
+      {R"({"devices":[{"data_id":1,"thresholds":{"t":1e300}}]})", R"("t" is out of range)"},
+      {R"({"devices":[{"data_id":1,"rs485":"yes"}]})", R"("rs485" must be true or false)"},
+      {R"({"devices":[{"data_id":1,"answer_timeout_ms":0}]})", "must be 1 to 600000"},
+      {R"({"devices":[{"data_id":1,"port":""}]})", R"("port" must be a port name)"},
+      {R"({"devices":[{"data_id":1,"limits":{"l":{"top":1}}}]})", "is not low, high or level"},
+      {R"({"devices":[{"data_id":1,"ao_settings":{"s":{"abs_enabled":1}}}]})",
+       R"("abs_enabled" must be true or false)"},
+      {R"({"devices":[{"data_id":1}]} trailing)", "not valid JSON"},
+      {R"({"devices":[{"data_id":1,"data_id":2}]})", "not valid JSON"},
+      {"[]", "\"devices\" must be a list"},
+  };
+  for (const auto& [text, message] : rows) {
+    std::vector<std::string> warnings;
+    try {
+      klxhost::parse_config(text, "c.json", warnings);
+      ADD_FAILURE() << "accepted: " << text;
+    } catch (const klxhost::ConfigError& e) {
+      EXPECT_NE(std::string(e.what()).find(message), std::string::npos) << e.what();
+      EXPECT_EQ(std::string(e.what()).rfind("c.json", 0), 0u) << e.what();
+    }
+  }
+}
+
+TEST(RunnerArgs, IoctlCodeAndInput) {
+  klxhost::IoctlRequest r;
+  std::string error;
+  ASSERT_TRUE(klxhost::parse_ioctl("300:07EA0C1F173B3B", r, error));
+  EXPECT_EQ(r.code, 300);
+  EXPECT_EQ(r.input, (std::vector<uint8_t>{0x07, 0xEA, 0x0C, 0x1F, 0x17, 0x3B, 0x3B}));
+  ASSERT_TRUE(klxhost::parse_ioctl("310:", r, error));
+  EXPECT_TRUE(r.input.empty());
+  ASSERT_TRUE(klxhost::parse_ioctl("-5:ff", r, error));
+  EXPECT_EQ(r.code, -5);
+  for (const char* bad : {"310", ":00", "x:00", "1:0", "1:zz", "99999999999:00", "1 :00"})
+    EXPECT_FALSE(klxhost::parse_ioctl(bad, r, error)) << bad;
+}
+
+TEST(RoundSummary, EmptyRecordAndWrongSize) {
+  const std::vector<uint8_t> zero(587, 0);
+  EXPECT_EQ(
+      klxhost::round_summary(1, 2, zero, 3),
+      "klx-host: data_id 1 round 2: AC -; rectifiers 0 at 0.0 V 0.0 A; DC -; active alarms 3");
+  EXPECT_EQ(klxhost::round_summary(1, 1, {}, 0),
+            "klx-host: data_id 1 round 1: record of 0 bytes; active alarms 0");
+  // A module count beyond the record's 40 modules is held to 40.
+  std::vector<uint8_t> many(587, 0);
+  many[89] = 200;
+  EXPECT_NE(klxhost::round_summary(1, 1, many, 0).find("rectifiers 40 at"), std::string::npos);
+}
+
+}  // namespace
+
+#endif  // KLX_HAVE_RUNNER
