@@ -8,8 +8,8 @@
 
 // Analog change reporting. A report identifier takes over the whole setting of its setting key
 // on first use (last value and time included) and from then on keeps its own last report, so
-// signals that share one setting are reported independently. The host compares in single
-// precision, and so do we: the bounds are computed as float in the order written below.
+// signals that share one setting are reported independently. Everything is single precision, the
+// bounds computed in the order written below, so reports fall exactly where the host expects.
 template <class Data, class Protocol, int SpId>
 int UniDataDevice<Data, Protocol, SpId>::CheckAOReport(const std::string& setting_key,
                                                        const std::string& report_id, float value) {
@@ -32,7 +32,7 @@ int UniDataDevice<Data, Protocol, SpId>::CheckAOReport(const std::string& settin
     if (value > upper || value < lower) due = true;
   }
   if (s.period_enabled) {
-    // Seconds as float: above 2^30 both sides round to multiples of 128 s, as the host's do.
+    // Seconds as float: above 2^30 both sides round to multiples of 128 s.
     const float now = static_cast<float>(device_clock::epoch_now());
     if (now > static_cast<float>(s.last_time) + s.period_minutes * 60.0f) due = true;
   }
