@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -104,6 +105,8 @@ struct ParamCase {
   int result;        // kHostResult where the host answers
 };
 
+void PrintTo(const ParamCase& c, std::ostream* os) { *os << c.type << " " << c.json; }
+
 class DcParameter : public testing::TestWithParam<ParamCase> {};
 
 TEST_P(DcParameter, SendsTheModelsBytesOrAnswersAsTheRequestSays) {
@@ -196,6 +199,8 @@ struct RemoteCase {
   std::string id;
   const char* sent;  // "" when nothing is sent
 };
+
+void PrintTo(const RemoteCase& c, std::ostream* os) { *os << c.type << " \"" << c.id << "\""; }
 
 class RemoteControl : public testing::TestWithParam<RemoteCase> {};
 

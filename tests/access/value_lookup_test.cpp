@@ -1,6 +1,7 @@
 // Single values derived from the record: freshness, names and the AC-loss indications.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <stdexcept>
 #include <string>
 
@@ -80,6 +81,11 @@ struct LineCase {
   float l2[3];
   float ac, ac1, ac2;
 };
+
+void PrintTo(const LineCase& c, std::ostream* os) {
+  *os << "line 1 " << c.l1[0] << "/" << c.l1[1] << "/" << c.l1[2] << " V, line 2 " << c.l2[0] << "/"
+      << c.l2[1] << "/" << c.l2[2] << " V";
+}
 
 class AcLoss : public testing::TestWithParam<LineCase> {};
 
