@@ -1,5 +1,5 @@
 // The bounded reader under the decoders: failure is sticky and claims the width, lists follow
-// the capacity rules, absent values follow the wire's pattern.
+// the capacity rules.
 #include "acquisition/byte_reader.h"
 
 #include <gtest/gtest.h>
@@ -32,21 +32,6 @@ TEST(ByteReader, FailedReadClaimsItsWidthAndSticks) {
   EXPECT_FALSE(short_one.u8(b));  // failure sticks even where a byte would fit
   EXPECT_EQ(short_one.consumed(), 5);
   EXPECT_EQ(bytes_of(v), "02030405");
-}
-
-TEST(ByteReader, AbsentPattern) {
-  struct Row {
-    const char* wire;
-    bool absent;
-  } rows[] = {{"20202020", true},
-              {"ffffffff", true},
-              {"00000000", false},
-              {"20202021", false},
-              {"00002020", false}};
-  for (const Row& row : rows) {
-    const auto b = H(row.wire);
-    EXPECT_EQ(ByteReader::absent(b.data()), row.absent) << row.wire;
-  }
 }
 
 TEST(ByteReader, ListsStoredWhenTheyFitElseSteppedOver) {
