@@ -58,7 +58,6 @@ Simulator::Simulator(Model model, uint8_t address, Clock clock)
     : model_(std::move(model)),
       address_(address),
       clock_(std::move(clock)),
-      start_(clock_()),
       timeline_(model_.events),
       faults_(model_.faults, model_.seed) {
   read_ac_alarms_ = without_flag(info_40_44(model_));
@@ -67,11 +66,12 @@ Simulator::Simulator(Model model, uint8_t address, Clock clock)
   read_dc_alarms_ = without_flag(info_42_44(model_));
 }
 
-double Simulator::elapsed() const { return clock_() - start_; }
+double Simulator::elapsed() const { return started_ ? clock_() - start_ : 0.0; }
 
 void Simulator::advance() { timeline_.advance(model_, elapsed()); }
 
 std::vector<klx::TimedChunk> Simulator::respond(const std::vector<uint8_t>& written) {
+  if (!started_) start_ = clock_(), started_ = true;
   advance();
   std::vector<klx::TimedChunk> out;
   for (const auto& raw : whole_frames(written)) {

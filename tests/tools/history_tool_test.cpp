@@ -24,7 +24,6 @@ std::vector<uint8_t> record_with(float dc_volts, float line1_a) {
 class HistoryTool : public ::testing::Test {
  protected:
   void SetUp() override {
-    setenv("TZ", "UTC", 1);  // the program prints local time
     path_ = temp_path("history.db");
     std::string error;
     auto db = klx::HistoryDb::open(path_, error);

@@ -1,6 +1,8 @@
 #include "run_tool.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,6 +23,39 @@ std::string slurp(const std::string& path) {
   return s.str();
 }
 
+// The parent's environment with TZ=UTC and the extra entries in front.
+struct Env {
+  std::vector<std::string> s;
+  std::vector<char*> p;
+  explicit Env(const std::vector<std::string>& extra) {
+    s = {"TZ=UTC"};
+    s.insert(s.end(), extra.begin(), extra.end());
+    for (char** e = environ; *e; ++e)
+      if (std::string(*e).rfind("TZ=", 0) != 0) s.push_back(*e);
+    for (auto& e : s) p.push_back(&e[0]);
+    p.push_back(nullptr);
+  }
+};
+
+struct Argv {
+  std::string path;
+  std::vector<std::string> s;
+  std::vector<char*> p;
+  Argv(const std::string& program, const std::vector<std::string>& args)
+      : path(std::string(KLX_BIN_DIR) + "/" + program) {
+    s.push_back(path);
+    s.insert(s.end(), args.begin(), args.end());
+    for (auto& a : s) p.push_back(&a[0]);
+    p.push_back(nullptr);
+  }
+};
+
+int wait_exit(pid_t pid) {
+  int st = 0;
+  if (waitpid(pid, &st, 0) != pid) return -1;
+  return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+}
+
 }  // namespace
 
 std::string temp_path(const std::string& name) {
@@ -31,27 +66,78 @@ std::string temp_path(const std::string& name) {
 }
 
 // Output goes through files rather than pipes, so a large output cannot stall the child.
-ToolRun run_tool(const std::string& program, const std::vector<std::string>& args) {
-  const std::string path = std::string(KLX_BIN_DIR) + "/" + program;
+ToolRun run_tool(const std::string& program, const std::vector<std::string>& args,
+                 const std::vector<std::string>& env) {
+  const Argv argv(program, args);
+  const Env envp(env);
   const std::string out_path = temp_path("out"), err_path = temp_path("err");
-  std::vector<char*> argv{const_cast<char*>(path.c_str())};
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
   posix_spawn_file_actions_t fa;
   posix_spawn_file_actions_init(&fa);
   posix_spawn_file_actions_addopen(&fa, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_addopen(&fa, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   ToolRun r;
   pid_t pid;
-  if (posix_spawn(&pid, path.c_str(), &fa, nullptr, argv.data(), environ) == 0) {
-    int st = 0;
-    waitpid(pid, &st, 0);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  }
+  if (posix_spawn(&pid, argv.path.c_str(), &fa, nullptr, argv.p.data(), envp.p.data()) == 0)
+    r.status = wait_exit(pid);
   posix_spawn_file_actions_destroy(&fa);
   r.out = slurp(out_path);
   r.err = slurp(err_path);
   std::remove(out_path.c_str());
   std::remove(err_path.c_str());
   return r;
+}
+
+Background start_tool(const std::string& program, const std::vector<std::string>& args,
+                      const std::vector<std::string>& env) {
+  const Argv argv(program, args);
+  const Env envp(env);
+  Background b;
+  int pipe_fds[2];
+  if (pipe2(pipe_fds, O_CLOEXEC) != 0) return b;
+  b.err_path = temp_path("err");
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_adddup2(&fa, pipe_fds[1], 1);
+  posix_spawn_file_actions_addopen(&fa, 2, b.err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (posix_spawn(&b.pid, argv.path.c_str(), &fa, nullptr, argv.p.data(), envp.p.data()) != 0)
+    b.pid = -1;
+  posix_spawn_file_actions_destroy(&fa);
+  close(pipe_fds[1]);
+  b.out_fd = pipe_fds[0];
+  return b;
+}
+
+std::string first_line(Background& b, int limit_ms) {
+  std::string line;
+  char c;
+  pollfd p{b.out_fd, POLLIN, 0};
+  while (poll(&p, 1, limit_ms) == 1 && read(b.out_fd, &c, 1) == 1) {
+    if (c == '\n') return line;
+    line += c;
+  }
+  return "";
+}
+
+ToolRun stop_tool(Background& b) {
+  ToolRun r;
+  if (b.pid > 0) {
+    kill(b.pid, SIGTERM);
+    r.status = wait_exit(b.pid);
+    b.pid = -1;
+  }
+  if (b.out_fd >= 0) close(b.out_fd), b.out_fd = -1;
+  r.err = slurp(b.err_path);
+  std::remove(b.err_path.c_str());
+  return r;
+}
+
+std::vector<std::string> fast_clock_env(int speed) {
+  for (const char* lib : {"/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1",
+                          "/usr/lib/aarch64-linux-gnu/faketime/libfaketime.so.1",
+                          "/usr/lib/faketime/libfaketime.so.1"}) {
+    if (access(lib, R_OK) != 0) continue;
+    return {std::string("LD_PRELOAD=") + lib, "FAKETIME=+0 x" + std::to_string(speed),
+            "FAKETIME_DONT_FAKE_MONOTONIC=1", "FAKETIME_NO_CACHE=1"};
+  }
+  return {};
 }

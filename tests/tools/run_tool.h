@@ -1,17 +1,38 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
-// Runs one of the built programs (build/bin) with its arguments, without a shell, and gives back
-// what it wrote and how it ended.
+// Runs the built programs (build/bin) without a shell, with TZ=UTC and any extra environment
+// ("NAME=value"), and gives back what they wrote and how they ended.
 struct ToolRun {
   int status = -1;  // exit code, or -1 when it did not exit normally
   std::string out;
   std::string err;
 };
 
-ToolRun run_tool(const std::string& program, const std::vector<std::string>& args);
+ToolRun run_tool(const std::string& program, const std::vector<std::string>& args,
+                 const std::vector<std::string>& env = {});
+
+// A program left running: its standard output is a pipe, its standard error a file.
+struct Background {
+  pid_t pid = -1;
+  int out_fd = -1;
+  std::string err_path;
+};
+Background start_tool(const std::string& program, const std::vector<std::string>& args,
+                      const std::vector<std::string>& env = {});
+// The first line the program writes (without its line feed); empty if it ends or stays silent
+// for `limit_ms`.
+std::string first_line(Background& b, int limit_ms = 10000);
+// SIGTERM, then its exit code (-1 when it did not exit normally) and its standard error.
+ToolRun stop_tool(Background& b);
 
 // A fresh file path in the test's temporary directory.
 std::string temp_path(const std::string& name);
+
+// The environment that runs a child's wall clock `speed` times faster (libfaketime), or nothing
+// when libfaketime is not installed.
+std::vector<std::string> fast_clock_env(int speed);

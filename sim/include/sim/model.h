@@ -106,7 +106,7 @@ struct Quirks {
   bool no_42_arg = false;     // the DC commands take no data byte
 };
 
-// A change scheduled on the simulator's time line (seconds from its start).
+// A change scheduled on the simulator's time line (seconds from the first command).
 struct Event {
   enum class Kind {
     MainsFailure,
@@ -143,7 +143,7 @@ struct FaultRule {
     WrongAddress
   };
   Kind kind = Kind::NoAnswer;
-  double from = 0.0;         // active from this time on (seconds from start)
+  double from = 0.0;         // active from this time on (seconds from the first command)
   double to = -1.0;          // ... up to this time; negative: for ever
   double probability = 1.0;  // chance per matching answer
   int count = -1;            // applied at most this many times; negative: no limit

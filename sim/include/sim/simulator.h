@@ -16,8 +16,9 @@
 // scheduled events and applies its line faults.
 namespace sim {
 
-// Seconds on any scale; the simulator counts its time line from the first reading. The default
-// reads time(), so the test binaries' controllable clock and libfaketime move it too.
+// Seconds on any scale. The time line starts at the first command, so a simulator started ahead
+// of its host plays its events at the same points of the polling whenever the host comes. The
+// default reads time(), so the test binaries' controllable clock and libfaketime move it too.
 using Clock = std::function<double()>;
 double system_seconds();
 
@@ -31,7 +32,7 @@ class Simulator : public klx::Peer {
 
   // Plays the events due by now without a command.
   void advance();
-  // Seconds since the simulator started, by its clock.
+  // Seconds since the first command, by the simulator's clock (0 before it).
   double elapsed() const;
 
   const Model& model() const { return model_; }
@@ -49,7 +50,8 @@ class Simulator : public klx::Peer {
   Model model_;
   uint8_t address_;
   Clock clock_;
-  double start_;
+  double start_ = 0.0;
+  bool started_ = false;
   Timeline timeline_;
   FaultInjector faults_;
   klx::FrameParser parser_;
