@@ -2,7 +2,7 @@
 # package of this build (mipsel for the controller, amd64 for a workstation):
 #   /usr/lib/klx/libklxhost.so.0            the host stand-in library
 #   /usr/lib/klx/plugins/korvantis_419.so   the plug-in; finds the host library through $ORIGIN/..
-#   /usr/bin/klx-host, klx-sim, klx-record  the tools, where this build has them
+#   /usr/bin/klx-host, klx-sim, klx-record, klx-history   the tools, where this build has them
 # Build with `cpack --config <build>/CPackConfig.cmake -B <build>/packages` (scripts/package).
 
 set(KLX_INSTALL_LIBDIR lib/klx)
@@ -13,7 +13,7 @@ install(TARGETS korvantis_419 LIBRARY DESTINATION ${KLX_INSTALL_PLUGINDIR})
 set_target_properties(korvantis_419 PROPERTIES INSTALL_RPATH "$ORIGIN/..")
 
 set(klx_packaged_tools)
-foreach(tool klx-host klx-sim klx-record)
+foreach(tool klx-host klx-sim klx-record klx-history)
   if(TARGET ${tool})
     install(TARGETS ${tool} RUNTIME DESTINATION bin)
     set_target_properties(${tool} PROPERTIES INSTALL_RPATH "$ORIGIN/../${KLX_INSTALL_LIBDIR}")
