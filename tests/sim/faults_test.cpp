@@ -1,9 +1,9 @@
 // Line faults: each kind seen through the host's own frame parser, and the rules' scheduling.
-#include "sim/answers.h"
 #include "sim/faults.h"
 
 #include <gtest/gtest.h>
 
+#include "sim/answers.h"
 #include "sim_test_util.h"
 
 namespace {
