@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -51,8 +52,13 @@ std::vector<std::string> fast_clock_env(int speed) {
                           "/usr/lib/aarch64-linux-gnu/faketime/libfaketime.so.1",
                           "/usr/lib/faketime/libfaketime.so.1"}) {
     if (access(lib, R_OK) != 0) continue;
+    // A sanitizer build wants its runtime first; libfaketime preloaded before it is harmless,
+    // as the sanitizers do not intercept the clock.
+    const char* asan = std::getenv("ASAN_OPTIONS");
     return {std::string("LD_PRELOAD=") + lib, "FAKETIME=+0 x" + std::to_string(speed),
-            "FAKETIME_DONT_FAKE_MONOTONIC=1", "FAKETIME_NO_CACHE=1"};
+            "FAKETIME_DONT_FAKE_MONOTONIC=1", "FAKETIME_NO_CACHE=1",
+            std::string("ASAN_OPTIONS=") + (asan ? std::string(asan) + ":" : "") +
+                "verify_asan_link_order=0"};
   }
   return {};
 }
@@ -74,8 +80,14 @@ Result run(const std::vector<std::string>& args, const std::vector<std::string>&
   posix_spawn_file_actions_addopen(&fa, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   std::vector<std::string> env_s = {"TZ=UTC"};
   env_s.insert(env_s.end(), extra_env.begin(), extra_env.end());
+  // Inherited variables give way to the ones set here.
+  const auto overridden = [&env_s](const std::string& var) {
+    const std::string name = var.substr(0, var.find('=') + 1);
+    return std::any_of(env_s.begin(), env_s.end(),
+                       [&name](const std::string& e) { return e.rfind(name, 0) == 0; });
+  };
   for (char** e = environ; *e; ++e)
-    if (std::string(*e).rfind("TZ=", 0) != 0) env_s.push_back(*e);
+    if (!overridden(*e)) env_s.push_back(*e);
   std::vector<char*> env;
   for (auto& e : env_s) env.push_back(&e[0]);
   env.push_back(nullptr);

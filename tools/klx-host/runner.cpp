@@ -131,7 +131,12 @@ int Runner::setup() {
   slots_.resize(devices.size());
   for (size_t i = 0; i < devices.size(); ++i) {
     slots_[i].cfg = std::move(devices[i]);
-    if (const int rc = setup_device(i, slots_[i])) return rc;
+    try {
+      if (const int rc = setup_device(i, slots_[i])) return rc;
+    } catch (const std::exception& e) {
+      std::cerr << "klx-host: device " << i << ": " << e.what() << "\n";
+      return kExitFailure;
+    }
   }
   return kExitOk;
 }
@@ -314,6 +319,9 @@ void Runner::get_value(Slot& s, const std::string& name) {
   } catch (const std::exception& e) {
     trace_.get_error(name, e.what());
     std::cerr << "klx-host: get " << name << ": " << e.what() << "\n";
+  } catch (...) {
+    trace_.get_error(name, "unknown exception");
+    std::cerr << "klx-host: get " << name << ": unknown exception\n";
   }
 }
 
