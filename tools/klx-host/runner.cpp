@@ -10,6 +10,7 @@
 #include "config.h"
 #include "host_events.h"
 #include "json_out.h"
+#include "klx/frame.h"
 #include "klx/link.h"
 #include "klx/pmbus_protocol.h"
 #include "plugin.h"
