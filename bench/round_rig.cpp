@@ -1,0 +1,235 @@
+#include "round_rig.h"
+
+#include <json/reader.h>
+#include <json/value.h>
+#include <json/writer.h>
+
+#include <cstdio>
+#include <sstream>
+#include <stdexcept>
+
+#include "klx/frame.h"
+#include "klx/transport.h"
+#include "sim/answers.h"
+#include "support/fake_clock.h"
+
+namespace bench {
+namespace {
+
+constexpr uint8_t kAddress = 1;
+constexpr uint32_t kDataId = 1;
+constexpr int kModules = 40;
+constexpr int kFusesPerPanel = 18;
+
+// Every level-gated code the largest round can state, the communication alarm included.
+std::vector<std::string> mode2_codes() {
+  std::vector<std::string> codes = {"120600180010", "220600120010", "220600130010",
+                                    "220600140010", "220600160010", "220600170010",
+                                    "210600320010", "210600330010", "210600340010"};
+  char code[16];
+  for (int n = 1; n <= kModules; ++n)
+    for (const char* prefix : {"12060069", "12060002", "12060004"}) {
+      std::snprintf(code, sizeof code, "%s%03d0", prefix, n);
+      codes.emplace_back(code);
+    }
+  for (int n = 1; n <= 2 * kFusesPerPanel; ++n) {
+    std::snprintf(code, sizeof code, "12060047%03d0", n);
+    codes.emplace_back(code);
+  }
+  return codes;
+}
+
+// Reports on every round: a period of 0 minutes is due whenever the clock has moved, and the
+// change bounds are computed too.
+KLXVDevice::BAOSetting report_always() {
+  KLXVDevice::BAOSetting s;
+  s.abs_enabled = true;
+  s.abs_delta = 0.5f;
+  s.pct_enabled = true;
+  s.pct_delta = 1.0f;
+  s.period_enabled = true;
+  s.period_minutes = 0.0f;
+  return s;
+}
+
+// Takes every command, brings nothing: answers are handed to process() by the rig.
+class SilentLine : public klx::Transport {
+ public:
+  explicit SilentLine(LineTally& tally) : tally_(tally) {}
+  bool open(std::string&) override { return open_ = true; }
+  void close() override { open_ = false; }
+  bool is_open() const override { return open_; }
+  bool write(const uint8_t*, size_t n) override {
+    ++tally_.commands;
+    tally_.chars += n;
+    return true;
+  }
+  long read(uint8_t*, size_t) override { return 0; }
+  std::string describe() const override { return "bench line"; }
+
+ private:
+  LineTally& tally_;
+  bool open_ = false;
+};
+
+}  // namespace
+
+sim::Model largest_round_model() {
+  return sim::load_model_file(KLX_BENCH_DIR "/models/largest_round.json");
+}
+
+std::vector<Exchange> largest_round_exchanges(const sim::Model& m) {
+  const struct {
+    uint8_t cid1, cid2;
+    sim::Bytes (*info)(const sim::Model&);
+  } order[] = {{0x40, 0x41, sim::info_40_41}, {0x40, 0x43, sim::info_40_43},
+               {0x40, 0x44, sim::info_40_44}, {0x41, 0x41, sim::info_41_41},
+               {0x41, 0x43, sim::info_41_43}, {0x41, 0x44, sim::info_41_44},
+               {0x42, 0x41, sim::info_42_41}, {0x42, 0x44, sim::info_42_44}};
+  std::vector<Exchange> out;
+  for (const auto& o : order) {
+    Exchange e;
+    e.cid1 = o.cid1;
+    e.cid2 = o.cid2;
+    e.info = o.info(m);
+    const std::string frame =
+        klx::encode_frame(m.version, kAddress, o.cid1, 0x00, e.info.data(), e.info.size());
+    e.answer.assign(frame.begin(), frame.end());
+    out.push_back(std::move(e));
+  }
+  return out;
+}
+
+DeviceSetup device_setup(int mode) {
+  DeviceSetup s;
+  s.settings_json = "{\"appSetting\":{\"has_dc\":\"1\",\"ac_line\":\"3\",\"b_mode\":\"" +
+                    std::to_string(mode) + "\"}}";
+  for (const auto& code : mode2_codes()) s.alarm_levels[code] = 1;
+  s.thresholds = {{"220600160010", 55.0f},
+                  {"220600170010", 45.0f},
+                  {"210600320010", 47.0f},
+                  {"210600330010", 45.0f},
+                  {"210600340010", 58.0f}};
+  if (mode == 1)
+    for (const char* key : {"419610401001", "419613901001", "419620401001", "419620301001"})
+      s.ao_settings[key] = report_always();
+  return s;
+}
+
+std::string host_config_json(int mode, const std::string& port) {
+  const DeviceSetup s = device_setup(mode);
+  Json::Value dev;
+  dev["data_id"] = kDataId;
+  dev["address"] = kAddress;
+  dev["port"] = port;
+  Json::Reader().parse(s.settings_json, dev["settings"]);
+  for (const auto& [code, level] : s.alarm_levels) dev["alarm_levels"][code] = level;
+  for (const auto& [code, value] : s.thresholds) dev["thresholds"][code] = value;
+  for (const auto& [key, b] : s.ao_settings) {
+    Json::Value& o = dev["ao_settings"][key];
+    o["abs_enabled"] = b.abs_enabled;
+    o["abs_delta"] = b.abs_delta;
+    o["pct_enabled"] = b.pct_enabled;
+    o["pct_delta"] = b.pct_delta;
+    o["period_enabled"] = b.period_enabled;
+    o["period_minutes"] = b.period_minutes;
+  }
+  Json::Value root;
+  root["devices"].append(dev);
+  Json::StreamWriterBuilder w;
+  w["indentation"] = "";
+  return Json::writeString(w, root) + "\n";
+}
+
+void CountingEvents::on_command(KLXVDevice&, uint8_t, uint8_t, const uint8_t*, size_t) {
+  ++commands;
+}
+void CountingEvents::on_publish(KLXVDevice&, int, const uint8_t*, size_t) { ++publishes; }
+void CountingEvents::on_history(KLXVDevice&, const uint8_t*, size_t) { ++histories; }
+void CountingEvents::on_check(KLXVDevice&, const std::string&, const std::string&, float, int) {
+  ++checks;
+}
+bool CountingEvents::on_batch(KLXVDevice&, const std::vector<rule_value>& rules) {
+  ++batches;
+  if (rules.size() > largest_batch) largest_batch = rules.size();
+  return true;
+}
+void CountingEvents::on_report(KLXVDevice&, const std::string&, float) { ++reports; }
+
+RoundRig::RoundRig(int mode, klx::DeviceEvents* events) : RoundRig(Deferred{}, mode, events) {
+  create_device();
+}
+
+RoundRig::RoundRig(Deferred, int mode, klx::DeviceEvents* events)
+    : mode_(mode),
+      events_(events),
+      exchanges_(largest_round_exchanges(largest_round_model())),
+      tally_(std::make_unique<LineTally>()) {
+  test_clock::set(1700000000);
+  if (!events_) {
+    own_events_ = std::make_unique<CountingEvents>();
+    events_ = own_events_.get();
+  }
+  link_ = std::make_unique<klx::Link>(std::make_unique<SilentLine>(*tally_), kBaud);
+}
+
+// Configured as klx-host does it: identity, address, the host's tables, then InitSetting.
+void RoundRig::create_device() {
+  const DeviceSetup s = device_setup(mode_);
+  Json::Value settings;
+  if (!Json::Reader().parse(s.settings_json, settings))
+    throw std::runtime_error("bad bench settings");
+  dev_ = std::make_unique<korvantis_419>();
+  dev_->set_events(events_);
+  dev_->Init(std::weak_ptr<KLXController>(), kDataId, settings);
+  dev_->address_ = kAddress;
+  dev_->alarm_levels_ = s.alarm_levels;
+  dev_->thresholds_ = s.thresholds;
+  dev_->ao_settings_ = s.ao_settings;
+  dev_->InitSetting(settings);
+  dev_->set_link(link_.get());
+  if (!dev_->OpenPort()) throw std::runtime_error("bench line does not open");
+}
+
+RoundRig::~RoundRig() {
+  if (!dev_) return;
+  dev_->set_link(nullptr);
+  dev_->set_events(nullptr);
+}
+
+int RoundRig::run_round() {
+  test_clock::advance(2);
+  const uint64_t chars_before = tally_->chars;
+  if (!dev_->RefreshStatus()) return 0;
+  int fed = 0;
+  for (auto& e : exchanges_) {
+    if (!link_->awaiting()) break;
+    dev_->process(e.answer.data(), static_cast<unsigned>(e.answer.size()));
+    ++fed;
+  }
+  last_command_chars_ = tally_->chars - chars_before;
+  return fed;
+}
+
+size_t RoundRig::answer_chars() const {
+  size_t n = 0;
+  for (const auto& e : exchanges_) n += e.answer.size();
+  return n;
+}
+
+std::string RoundRig::verify() {
+  dev_->round_flag_ = 0;
+  const uint64_t commands = tally_->commands;
+  const uint64_t answers = dev_->protocol_counters().answers;
+  const int fed = run_round();
+  std::ostringstream why;
+  if (fed != static_cast<int>(exchanges_.size())) why << "the round took " << fed << " answers; ";
+  if (tally_->commands - commands != exchanges_.size())
+    why << (tally_->commands - commands) << " commands sent; ";
+  if (dev_->protocol_counters().answers - answers != exchanges_.size())
+    why << "only " << (dev_->protocol_counters().answers - answers) << " answers accepted; ";
+  if (!dev_->round_flag_ || dev_->cmd_state_ != PMBUSPOWER_IDLE) why << "no RoundDone; ";
+  return why.str();
+}
+
+}  // namespace bench
