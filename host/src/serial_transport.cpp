@@ -14,29 +14,6 @@
 namespace klx {
 namespace {
 
-speed_t speed_of(int baud) {
-  switch (baud) {
-    case 1200:
-      return B1200;
-    case 2400:
-      return B2400;
-    case 4800:
-      return B4800;
-    case 9600:
-      return B9600;
-    case 19200:
-      return B19200;
-    case 38400:
-      return B38400;
-    case 57600:
-      return B57600;
-    case 115200:
-      return B115200;
-    default:
-      return B0;
-  }
-}
-
 std::string errno_text(const std::string& what) { return what + ": " + std::strerror(errno); }
 
 // Raw mode: no echo, no canonical lines, no CR/NL translation (frames end in CR), no XON/XOFF,
@@ -72,7 +49,7 @@ class SerialTransport : public Transport {
 
   bool open(std::string& error) override {
     if (fd_ >= 0) return true;
-    const speed_t speed = speed_of(baud_);
+    const speed_t speed = termios_speed(baud_);
     if (speed == B0) return error = "unsupported speed " + std::to_string(baud_), false;
     const int fd = ::open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return error = errno_text(path_), false;
@@ -125,6 +102,29 @@ class SerialTransport : public Transport {
 };
 
 }  // namespace
+
+unsigned termios_speed(int baud) {
+  switch (baud) {
+    case 1200:
+      return B1200;
+    case 2400:
+      return B2400;
+    case 4800:
+      return B4800;
+    case 9600:
+      return B9600;
+    case 19200:
+      return B19200;
+    case 38400:
+      return B38400;
+    case 57600:
+      return B57600;
+    case 115200:
+      return B115200;
+    default:
+      return B0;
+  }
+}
 
 std::unique_ptr<Transport> make_serial_transport(const std::string& path, int baud, bool rs485) {
   return std::make_unique<SerialTransport>(path, baud, rs485);

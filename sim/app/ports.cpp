@@ -14,6 +14,8 @@
 
 #include <stdexcept>
 
+#include "klx/transport.h"
+
 namespace {
 
 [[noreturn]] void fail(const std::string& what) {
@@ -29,29 +31,6 @@ void make_raw(int fd) {
   t.c_cc[VMIN] = 1;
   t.c_cc[VTIME] = 0;
   if (tcsetattr(fd, TCSANOW, &t) != 0) fail("cannot set the line raw");
-}
-
-speed_t speed_of(int baud) {
-  switch (baud) {
-    case 1200:
-      return B1200;
-    case 2400:
-      return B2400;
-    case 4800:
-      return B4800;
-    case 9600:
-      return B9600;
-    case 19200:
-      return B19200;
-    case 38400:
-      return B38400;
-    case 57600:
-      return B57600;
-    case 115200:
-      return B115200;
-    default:
-      throw std::runtime_error("unsupported baud rate " + std::to_string(baud));
-  }
 }
 
 }  // namespace
@@ -71,7 +50,8 @@ PtyPair open_pty() {
 }
 
 int open_serial(const std::string& path, int baud) {
-  const speed_t speed = speed_of(baud);
+  const speed_t speed = klx::termios_speed(baud);
+  if (speed == B0) throw std::runtime_error("unsupported baud rate " + std::to_string(baud));
   const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) fail("cannot open " + path);
   make_raw(fd);

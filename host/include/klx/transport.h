@@ -44,6 +44,10 @@ class KLX_API Transport {
 KLX_API std::unique_ptr<Transport> make_serial_transport(const std::string& path, int baud,
                                                          bool rs485 = false);
 
+// The termios speed constant of a line speed in baud (B9600 for 9600), or 0 (B0) when termios
+// has none for it.
+KLX_API unsigned termios_speed(int baud);
+
 // A TCP serial device server. A dropped connection reads as a lost line; the link reconnects.
 KLX_API std::unique_ptr<Transport> make_tcp_transport(const std::string& host, uint16_t port);
 
