@@ -18,6 +18,7 @@ struct PMBusProtocol::Exchange {
   klx::FrameParser parser;
   std::vector<unsigned char> rx;
   klx::ProtocolCounters counters;
+  int group = -1;  // CID1 of the last command written
 
   // Without a link (a device driven by hand) every frame is taken as the awaited answer.
   static bool awaiting(PMBusProtocol& dev) { return !dev.link() || dev.link()->awaiting(); }
@@ -30,6 +31,12 @@ struct PMBusProtocol::Exchange {
     if (!f) {
       ++counters.bad_frames;
       return dev.process_error();
+    }
+    // An answer repeats its command's group. One of another group is a late answer to an
+    // earlier command and must not be decoded as this one's; the awaited answer may follow.
+    if (group >= 0 && f->cid1 != group) {
+      ++counters.wrong_group;
+      return 0;
     }
     if (f->cid2 != 0) {
       ++counters.rtn_errors;
@@ -88,6 +95,7 @@ int PMBusProtocol::write_pmbus_cmd(unsigned char cid1, unsigned char cid2,
                                    const unsigned char* data, int length) {
   if (length < 0 || (length > 0 && !data)) return 0;
   if (static_cast<size_t>(length) > klx::kFrameMaxInfoBytes) return 0;
+  exchange_->group = cid1;
   if (events()) events()->on_command(*this, cid1, cid2, data, static_cast<size_t>(length));
   klx::Link* line = link();
   if (!line) return 1;  // a device driven by hand: the command is only shown to the sink

@@ -145,6 +145,22 @@ TEST(Protocol, BadAnswersEndTheExchangeThroughProcessError) {
   }
 }
 
+// A late answer to an earlier command of another group (the line was slow, the command timed
+// out) must not be decoded as the answer to the command now waiting.
+TEST(Protocol, AnswerOfAnotherGroupIsDroppedAndTheAwaitedOneTaken) {
+  Line l;
+  l.queue(answer(0x40, 0x00, "01 02") + answer(0x41, 0x04, "") + answer(0x42, 0x00, "11"));
+  const uint8_t ff = 0xFF;
+  l.dev.write_pmbus_cmd(0x42, 0x41, &ff, 1);
+  l.dev.service_input();
+  ASSERT_EQ(l.dev.payloads.size(), 1u);
+  EXPECT_EQ(hex::encode(l.dev.payloads[0]), "20014200020011");
+  EXPECT_EQ(l.dev.errors, 0);
+  EXPECT_EQ(l.dev.protocol_counters().wrong_group, 2u);
+  EXPECT_EQ(l.dev.protocol_counters().answers, 1u);
+  EXPECT_FALSE(l.link.awaiting());
+}
+
 TEST(Protocol, FrameWithNoExchangeWaitingIsDropped) {
   Line l;
   std::string wire = answer(0x40, 0x00, "00");

@@ -356,7 +356,8 @@ void Runner::print_counters(const Slot& s) const {
             << p.timeouts << " time-outs, " << p.rtn_errors << " RTN errors, " << p.bad_frames
             << " bad frames (hex " << f.bad_hex << ", LCHKSUM " << f.bad_lchksum << ", LENID "
             << f.lenid_mismatch << ", CHKSUM " << f.bad_chksum << ", address " << f.wrong_address
-            << ", oversize " << f.oversize << "), " << f.echo_skipped << " echoes skipped\n";
+            << ", oversize " << f.oversize << "), " << f.echo_skipped << " echoes skipped, "
+            << p.unsolicited << " unsolicited, " << p.wrong_group << " answers of another group\n";
 }
 
 }  // namespace
