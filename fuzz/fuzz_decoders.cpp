@@ -4,9 +4,9 @@
 namespace {
 using Decoder = int (korvantis_419::*)(const unsigned char*, int);
 const Decoder decoders[] = {
-    &korvantis_419::parse40_41, &korvantis_419::parse40_43,   &korvantis_419::parse40_44,
-    &korvantis_419::parse41_41, &korvantis_419::parse41_43,   &korvantis_419::parse41_44,
-    &korvantis_419::parse42_41, &korvantis_419::parse42_41_2, &korvantis_419::parse42_44,
+    &korvantis_419::parse40_41,   &korvantis_419::parse40_43,   &korvantis_419::parse40_44,
+    &korvantis_419::parse41_41,   &korvantis_419::parse41_43,   &korvantis_419::parse41_44,
+    &korvantis_419::parse42_41,   &korvantis_419::parse42_41_2, &korvantis_419::parse42_44,
     &korvantis_419::parse42_44_2,
 };
 }  // namespace

@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<uint8_t> input = in.rest();
   std::unique_ptr<uint8_t[]> out(new uint8_t[out_cap ? out_cap : 1]);
   int written = -7;
-  dev.DeviceIoControl(code, input.empty() ? nullptr : input.data(),
-                      static_cast<int>(input.size()), out.get(), out_cap, written);
+  dev.DeviceIoControl(code, input.empty() ? nullptr : input.data(), static_cast<int>(input.size()),
+                      out.get(), out_cap, written);
   return 0;
 }

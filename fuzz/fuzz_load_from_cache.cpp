@@ -1,5 +1,5 @@
 // LoadFromCache on arbitrary blobs: only a whole record is taken, and a taken record goes through
-// the end of a round (rules of every mode included).
+// the end of a round with every alarm rule configured (rules of every mode included).
 #include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -8,11 +8,17 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  fuzz_clock::reset();
   FuzzInput in(data, size);
+  CheckingEvents events;
   korvantis_419 dev;
+  dev.set_events(&events);
+  configure_every_rule(dev);
   apply_random_options(dev, in);
-  dev.alarm_levels_["120600180010"] = in.byte() & 1;
+  if (in.byte() & 1) dev.alarm_levels_["120600180010"] = 0;
   const std::vector<uint8_t> blob = in.rest();
-  dev.LoadFromCache(blob.data(), static_cast<int>(blob.size()));
+  const bool taken = dev.LoadFromCache(blob.data(), static_cast<int>(blob.size()));
+  require(taken == (blob.size() == sizeof(korvantis_419_Data_t)), "only a whole record is taken");
+  require(dev.rules_.empty(), "rule list empty after the round");
   return 0;
 }

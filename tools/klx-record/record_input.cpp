@@ -58,16 +58,19 @@ void check_size(const std::vector<uint8_t>& bytes, const std::string& what) {
 }
 
 std::vector<uint8_t> from_file(const std::string& path, long data_id) {
-  const std::string text = read_file(path);
+  return from_blob(read_file(path), path, data_id);
+}
+
+std::vector<uint8_t> from_blob(const std::string& text, const std::string& what, long data_id) {
   std::map<uint32_t, klx::RecordCache::Entry> entries;
   std::string error;
   if (!text.empty() && text[0] == '{' && klx::RecordCache::parse(text, entries, error)) {
-    auto record = from_cache(entries, path, data_id);
-    check_size(record, path + " (record cache)");
+    auto record = from_cache(entries, what, data_id);
+    check_size(record, what + " (record cache)");
     return record;
   }
   std::vector<uint8_t> bytes(text.begin(), text.end());
-  check_size(bytes, path);
+  check_size(bytes, what);
   return bytes;
 }
 

@@ -12,6 +12,8 @@ constexpr size_t kRecordSize = 587;
 // A raw 587-byte file, or the host's record cache (JSON); a cache holding several devices needs
 // `data_id` (negative: none given).
 std::vector<uint8_t> from_file(const std::string& path, long data_id);
+// The same for a file's bytes already read; `what` names them in messages.
+std::vector<uint8_t> from_blob(const std::string& bytes, const std::string& what, long data_id);
 // Hex digits, blanks allowed, either case.
 std::vector<uint8_t> from_hex(const std::string& text);
 // A row of the history table by its id; -1 is the latest row.
