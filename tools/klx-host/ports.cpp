@@ -37,35 +37,36 @@ std::unique_ptr<klx::Transport> replay(const std::string& file) {
   }
 }
 
-std::unique_ptr<klx::Transport> tcp(const std::string& spec) {
-  const std::string rest = spec.substr(4);
+std::unique_ptr<klx::Transport> tcp(const std::string& port_name) {
+  const std::string rest = port_name.substr(4);
   const auto colon = rest.rfind(':');
   if (colon == std::string::npos || colon == 0 || colon + 1 == rest.size())
-    throw PortError(spec + ": expected tcp:HOST:PORT");
+    throw PortError(port_name + ": expected tcp:HOST:PORT");
   std::string host = rest.substr(0, colon);
   if (host.size() > 2 && host.front() == '[' && host.back() == ']')
     host = host.substr(1, host.size() - 2);
   const std::string port = rest.substr(colon + 1);
   char* end = nullptr;
   const long n = std::strtol(port.c_str(), &end, 10);
-  if (*end != '\0' || n < 1 || n > 65535) throw PortError(spec + ": bad TCP port " + port);
+  if (*end != '\0' || n < 1 || n > 65535) throw PortError(port_name + ": bad TCP port " + port);
   return klx::make_tcp_transport(host, static_cast<uint16_t>(n));
 }
 
 }  // namespace
 
-std::unique_ptr<klx::Transport> make_port(const std::string& spec, uint8_t address, int baud,
+std::unique_ptr<klx::Transport> make_port(const std::string& port_name, uint8_t address, int baud,
                                           bool rs485) {
-  if (spec == "sim") return simulator("", address);
-  if (starts_with(spec, "sim:")) return simulator(spec.substr(4), address);
-  if (starts_with(spec, "replay:")) return replay(spec.substr(7));
-  if (starts_with(spec, "tcp:")) return tcp(spec);
-  if (spec.empty()) throw PortError("empty port name");
-  return klx::make_serial_transport(spec, baud, rs485);
+  if (port_name == "sim") return simulator("", address);
+  if (starts_with(port_name, "sim:")) return simulator(port_name.substr(4), address);
+  if (starts_with(port_name, "replay:")) return replay(port_name.substr(7));
+  if (starts_with(port_name, "tcp:")) return tcp(port_name);
+  if (port_name.empty()) throw PortError("empty port name");
+  return klx::make_serial_transport(port_name, baud, rs485);
 }
 
-bool is_physical_port(const std::string& spec) {
-  return spec != "sim" && !starts_with(spec, "sim:") && !starts_with(spec, "replay:");
+bool is_physical_port(const std::string& port_name) {
+  return port_name != "sim" && !starts_with(port_name, "sim:") &&
+         !starts_with(port_name, "replay:");
 }
 
 }  // namespace klxhost

@@ -20,10 +20,10 @@ struct PortError : std::runtime_error {
 };
 
 // The line for a port name; throws PortError for a name, model or script that cannot be used.
-std::unique_ptr<klx::Transport> make_port(const std::string& spec, uint8_t address, int baud,
+std::unique_ptr<klx::Transport> make_port(const std::string& port_name, uint8_t address, int baud,
                                           bool rs485);
 
 // True for ports that stand for one physical line (two devices cannot share it here).
-bool is_physical_port(const std::string& spec);
+bool is_physical_port(const std::string& port_name);
 
 }  // namespace klxhost
