@@ -61,6 +61,7 @@ void LineServer::take(const uint8_t* bytes, size_t n) {
 // Chunks follow one another: each waits its delay after the previous one went out.
 void LineServer::answer(const std::vector<uint8_t>& frame) {
   const auto chunks = peer_.respond(frame);
+  if (!chunks.empty()) ++answered_;
   if (verbose_) std::cerr << "< " << printable(frame) << "\n";
   Clock::time_point at = out_.empty() ? Clock::now() : std::max(Clock::now(), out_.back().due);
   for (const auto& c : chunks) {
@@ -87,11 +88,16 @@ int LineServer::wait_ms() const {
 }
 
 LineServer::End LineServer::serve(int fd, const volatile sig_atomic_t& stop) {
+  frame_.clear();
+  in_frame_ = false;
+  out_.clear();
+  answered_ = 0;
   sigset_t unblocked;
   sigemptyset(&unblocked);
   uint8_t buf[4096];
   while (!stop) {
     if (!flush_due(fd)) return End::Closed;
+    if (drop_after_ && answered_ >= drop_after_ && out_.empty()) return End::Dropped;
     pollfd p{fd, POLLIN, 0};
     const int ms = wait_ms();
     timespec ts{ms / 1000, (ms % 1000) * 1000000L};

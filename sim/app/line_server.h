@@ -16,12 +16,16 @@
 // answers queued behind it, as on a half-duplex line.
 class LineServer {
  public:
-  enum class End { Stopped, Closed };
+  enum class End { Stopped, Closed, Dropped };
 
-  LineServer(klx::Peer& peer, bool verbose) : peer_(peer), verbose_(verbose) {}
+  // With `drop_after` N > 0, serve() lets the line go after every N answers (a device server
+  // that drops its connection), once the N-th answer is written.
+  LineServer(klx::Peer& peer, bool verbose, unsigned drop_after = 0)
+      : peer_(peer), verbose_(verbose), drop_after_(drop_after) {}
 
-  // Serves `fd` until a signal arrives (`stop` set) or the other side goes away. Signals are
-  // expected blocked outside the wait, which unblocks them (ppoll), so none is lost.
+  // Serves `fd` until a signal arrives (`stop` set), the other side goes away, or the line is
+  // dropped. Signals are expected blocked outside the wait, which unblocks them (ppoll), so none
+  // is lost. Nothing of an earlier line carries over: no half-read command, no pending answer.
   End serve(int fd, const volatile sig_atomic_t& stop);
 
  private:
@@ -38,6 +42,8 @@ class LineServer {
 
   klx::Peer& peer_;
   bool verbose_;
+  unsigned drop_after_;
+  unsigned answered_ = 0;       // answers on this line so far
   std::vector<uint8_t> frame_;  // the command frame being gathered
   bool in_frame_ = false;
   std::deque<Pending> out_;

@@ -42,6 +42,7 @@ struct Options {
   std::string serial;
   std::string bind = "127.0.0.1";
   int baud = 9600;
+  unsigned drop_after = 0;
   bool verbose = false;
 };
 
@@ -61,9 +62,12 @@ int serve_tcp(LineServer& server, const Options& o) {
     const int fd = accept_client(listener, g_stop);
     if (fd < 0) break;
     std::cerr << "klx-sim: client connected\n";
-    server.serve(fd, g_stop);
+    const bool dropped = server.serve(fd, g_stop) == LineServer::End::Dropped;
     close(fd);
-    if (!g_stop) std::cerr << "klx-sim: client gone\n";
+    if (dropped)
+      std::cerr << "klx-sim: connection closed after " << o.drop_after << " answers\n";
+    else if (!g_stop)
+      std::cerr << "klx-sim: client gone\n";
   }
   close(listener);
   return 0;
@@ -87,12 +91,17 @@ int main(int argc, char** argv) {
   app.add_option("--address", o.address, "device address")->check(CLI::Range(1, 254));
   auto* where = app.add_option_group("line", "where to serve");
   where->add_flag("--pty", o.pty, "a new pseudo-terminal; its path is the first line of output");
-  where->add_option("--listen", o.listen_port, "a TCP port (0: any free port, printed first)")
-      ->check(CLI::Range(0, 65535));
+  auto* listen =
+      where->add_option("--listen", o.listen_port, "a TCP port (0: any free port, printed first)");
+  listen->check(CLI::Range(0, 65535));
   where->add_option("--serial", o.serial, "a serial device");
   where->require_option(1);
   app.add_option("--bind", o.bind, "address to listen on with --listen");
   app.add_option("--baud", o.baud, "line speed with --serial");
+  app.add_option("--drop-after", o.drop_after,
+                 "with --listen: close each connection after N answers (a device server that "
+                 "drops its link)")
+      ->needs(listen);
   app.add_flag("-v,--verbose", o.verbose, "log every command and answer to standard error");
   CLI11_PARSE(app, argc, argv);
 
@@ -104,7 +113,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   catch_signals();
-  LineServer server(*peer, o.verbose);
+  LineServer server(*peer, o.verbose, o.drop_after);
   try {
     if (o.pty) return serve_pty(server);
     if (o.listen_port >= 0) return serve_tcp(server, o);
