@@ -20,8 +20,9 @@ bool read_analog_line(ByteReader& r, Line& line, bool has_tower) {
   unsigned char a[4];
   if (!r.raw4(a)) return false;
   ByteReader::store(line.a, a, 0.0f);
+  // printf lines are not flushed on their own: std::cout shares standard output's buffer, and
+  // the next std::endl line flushes both.
   std::printf("a %x %x %x %x\n", a[0], a[1], a[2], a[3]);
-  std::fflush(stdout);
   std::cout << "parse40_41 acChannel.a is " << line.a.get() << std::endl;
   if (!r.value(line.b, 0.0f) || !r.value(line.c, 0.0f) || !r.value(line.f, 0.0f)) return false;
   if (has_tower && !r.skip_block(4)) return false;

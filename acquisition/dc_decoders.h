@@ -22,9 +22,10 @@ int read_analog(const unsigned char* p, int len, Panel& panel, int32_t current_f
   ByteReader r(p, len);
   if (!r.copy(panel.voltage) || !r.copy(panel.current)) return -1;
   panel.current = panel.current.get() * static_cast<float>(current_factor);
+  // printf lines are not flushed on their own: std::cout shares standard output's buffer, and
+  // the next std::endl line flushes both.
   std::printf("parse42_41 %f %f\n", static_cast<double>(panel.voltage.get()),
               static_cast<double>(panel.current.get()));
-  std::fflush(stdout);
   if (!r.u8(panel.m_count)) return -1;
   r.copies(panel.m, panel.m_count, Panel::M_SIZE());
   if (!r.u8(panel.n_count)) return -1;

@@ -129,8 +129,9 @@ template <class Dev>
 int on_rc_analog(Dev& d, const Answer& a) {
   d.rc_data_flag_ = a.byte(0);
   const int used = d.parse41_41(a.from(0), a.after(0));
+  // printf lines are not flushed on their own: std::cout shares standard output's buffer, and
+  // the next std::endl line flushes both.
   std::printf("41_43 %d vs %d\n", a.length, used);
-  std::fflush(stdout);
   // The module states are read in every round.
   return ask(d, PMBUSPOWER_41_43, 0x41, 0x43);
 }

@@ -47,8 +47,9 @@ int pmbuspower_419<Data, SpId>::parse41_41(const unsigned char* p, int len) {
   ByteReader r(p, len);
   r.skip(1);  // data-flag byte
   if (!r.copy(d.rc_voltage) || !r.u8(d.rc_channel_count)) return -1;
+  // printf lines are not flushed on their own: std::cout shares standard output's buffer, and
+  // the next std::endl line flushes both.
   std::printf("parse 41_41 channel is %d\n", d.rc_channel_count);
-  std::fflush(stdout);
   const unsigned modules = d.rc_channel_count;
   for (unsigned i = 0; i < modules; ++i) {
     Module dropped{};

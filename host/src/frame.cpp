@@ -41,10 +41,17 @@ uint16_t frame_chksum(const char* chars, size_t n) {
 
 std::string encode_frame(uint8_t ver, uint8_t adr, uint8_t cid1, uint8_t cid2, const uint8_t* info,
                          size_t n) {
+  std::string out;
+  encode_frame_into(out, ver, adr, cid1, cid2, info, n);
+  return out;
+}
+
+void encode_frame_into(std::string& out, uint8_t ver, uint8_t adr, uint8_t cid1, uint8_t cid2,
+                       const uint8_t* info, size_t n) {
   if (n > kFrameMaxInfoBytes) throw std::length_error("frame info longer than LENID allows");
   const auto lenid = static_cast<uint16_t>(n * 2);
   const auto length = static_cast<uint16_t>((frame_lchksum(lenid) << 12) | lenid);
-  std::string out;
+  out.clear();
   out.reserve(1 + kFrameHeaderChars + n * 2 + kFrameChecksumChars + 1);
   out += static_cast<char>(kFrameSoi);
   for (uint8_t b : {ver, adr, cid1, cid2, static_cast<uint8_t>(length >> 8),
@@ -55,7 +62,6 @@ std::string encode_frame(uint8_t ver, uint8_t adr, uint8_t cid1, uint8_t cid2, c
   put_byte(out, static_cast<uint8_t>(sum >> 8));
   put_byte(out, static_cast<uint8_t>(sum & 0xFF));
   out += static_cast<char>(kFrameEoi);
-  return out;
 }
 
 const char* frame_error_name(FrameError e) {
@@ -86,7 +92,7 @@ FrameParser::FrameParser(size_t max_info_bytes)
 void FrameParser::expect_echo(const std::string& frame) {
   if (frame.size() >= 2 && static_cast<uint8_t>(frame.front()) == kFrameSoi &&
       static_cast<uint8_t>(frame.back()) == kFrameEoi)
-    echo_ = frame.substr(1, frame.size() - 2);
+    echo_.assign(frame, 1, frame.size() - 2);  // reuses the buffer of the last command
   else
     echo_.clear();
 }

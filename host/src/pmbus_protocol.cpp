@@ -17,6 +17,7 @@ constexpr size_t kReadChunk = 512;
 struct PMBusProtocol::Exchange {
   klx::FrameParser parser;
   std::vector<unsigned char> rx;
+  std::string command;  // the last command frame; its buffer serves every command
   klx::ProtocolCounters counters;
   int group = -1;  // CID1 of the last command written
 
@@ -70,11 +71,11 @@ int PMBusProtocol::InitSetting(const Json::Value&) { return 1; }
 
 int PMBusProtocol::process(unsigned char* bytes, unsigned int length) {
   if (!bytes || length == 0) return 0;
-  Exchange& ex = *exchange_;
-  ex.parser.expect_address(address_);
+  exchange_->parser.expect_address(address_);
   int result = 0;
-  ex.parser.feed(bytes, length, [this, &ex, &result](const klx::Frame* f, klx::FrameError) {
-    result = ex.on_frame(*this, f);
+  // Two captured pointers fit the sink's own storage: no allocation per read.
+  exchange_->parser.feed(bytes, length, [this, &result](const klx::Frame* f, klx::FrameError) {
+    result = exchange_->on_frame(*this, f);
   });
   return result;
 }
@@ -99,8 +100,9 @@ int PMBusProtocol::write_pmbus_cmd(unsigned char cid1, unsigned char cid2,
   if (events()) events()->on_command(*this, cid1, cid2, data, static_cast<size_t>(length));
   klx::Link* line = link();
   if (!line) return 1;  // a device driven by hand: the command is only shown to the sink
-  const std::string frame =
-      klx::encode_frame(protocol_ver_, address_, cid1, cid2, data, static_cast<size_t>(length));
+  std::string& frame = exchange_->command;
+  klx::encode_frame_into(frame, protocol_ver_, address_, cid1, cid2, data,
+                         static_cast<size_t>(length));
   exchange_->parser.expect_address(address_);
   exchange_->parser.expect_echo(frame);
   return line->send(reinterpret_cast<const uint8_t*>(frame.data()), frame.size()) ? 1 : 0;

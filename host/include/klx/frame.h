@@ -33,6 +33,10 @@ KLX_API uint16_t frame_chksum(const char* chars, size_t n);
 // Throws std::length_error when the info does not fit LENID (more than kFrameMaxInfoBytes).
 KLX_API std::string encode_frame(uint8_t ver, uint8_t adr, uint8_t cid1, uint8_t cid2,
                                  const uint8_t* info, size_t n);
+// The same into `out`, replacing what it held; a buffer kept from command to command is not
+// allocated again.
+KLX_API void encode_frame_into(std::string& out, uint8_t ver, uint8_t adr, uint8_t cid1,
+                               uint8_t cid2, const uint8_t* info, size_t n);
 
 // A frame as the parser hands it over.
 struct Frame {
