@@ -1,0 +1,118 @@
+#include "in_process_host.h"
+
+#include <json/reader.h>
+
+#include <sstream>
+#include <stdexcept>
+
+#include "support/fake_clock.h"
+
+namespace reliability {
+namespace {
+
+constexpr long kResetEvery = 10;  // seconds, as the runner calls Reset
+// Wire time of a command is negligible at this speed; with a negative answer time-out an
+// exchange still waiting at the next tick has run out of time.
+constexpr int kLineBaud = 10000000;
+constexpr std::chrono::milliseconds kAnswerTimeout{-1000};
+
+}  // namespace
+
+double wall_seconds() { return static_cast<double>(test_clock::now()); }
+
+void HostSide::on_publish(KLXVDevice&, int, const uint8_t* rec, size_t length) {
+  ++publishes;
+  record.assign(rec, rec + length);
+}
+
+bool HostSide::on_batch(KLXVDevice&, const std::vector<rule_value>& rules) {
+  for (auto& t : alarms.evaluate(rules)) {
+    ++transition_count;
+    transitions.push_back(std::move(t));
+  }
+  return true;
+}
+
+int HostSide::last_transition(const std::string& key) const {
+  for (auto it = transitions.rbegin(); it != transitions.rend(); ++it)
+    if (it->key == key) return it->raised ? 1 : 0;
+  return -1;
+}
+
+InProcessHost::InProcessHost(sim::Model model, const std::string& settings)
+    : dev_(std::make_unique<korvantis_419>()) {
+  auto peer = std::make_unique<sim::Simulator>(std::move(model), 1, wall_seconds);
+  sim_ = peer.get();
+  link_ = std::make_unique<klx::Link>(klx::make_peer_transport(std::move(peer), "simulator"),
+                                      kLineBaud);
+  link_->set_answer_timeout(kAnswerTimeout);
+  Json::Value json;
+  if (!Json::Reader().parse(settings, json)) throw std::invalid_argument("settings: " + settings);
+  dev_->set_events(&host_);
+  dev_->Init(std::weak_ptr<KLXController>(), 7, json);
+  dev_->address_ = 1;
+  dev_->InitSetting(json);
+  dev_->set_link(link_.get());
+  dev_->OpenPort();
+}
+
+InProcessHost::~InProcessHost() {
+  dev_->set_link(nullptr);
+  dev_->set_events(nullptr);
+}
+
+void InProcessHost::tick(long seconds) {
+  test_clock::advance(seconds);
+  link_->maintain(klx::Link::Clock::now());
+  dev_->RefreshStatus();
+  // Every answer of a round is due at once: read until the line is quiet.
+  while (link_->is_open() && dev_->service_input() > 0) {
+  }
+  dev_->service_timeout();
+  if (dev_->round_flag_) {
+    dev_->round_flag_ = 0;
+    ++rounds_;
+  }
+  since_reset_ += seconds;
+  if (since_reset_ >= kResetEvery) {
+    dev_->Reset();
+    since_reset_ = 0;
+  }
+}
+
+int InProcessHost::run_rounds(int rounds, int max_ticks) {
+  const uint64_t start = rounds_;
+  for (int i = 0; i < max_ticks && rounds_ < start + static_cast<uint64_t>(rounds); ++i) tick();
+  return static_cast<int>(rounds_ - start);
+}
+
+std::string InProcessHost::get(const std::string& name) {
+  try {
+    std::ostringstream s;
+    s << dev_->Get_Value(dev_->DataId(), name);
+    return s.str();
+  } catch (const std::out_of_range& e) {
+    return e.what();
+  }
+}
+
+void configure_every_rule(korvantis_419& dev) {
+  korvantis_419 probe;
+  probe.b_mode_ = 2;
+  probe.has_ac_ = true;
+  probe.has_dc_ = true;
+  probe.data_.rc_channel_count = RC_CHANNEL_MAX;
+  probe.data_.dc.alert_m_count = 18;
+  probe.data_.dc_2.alert_m_count = 18;
+  probe.RunCheckThreshold();
+  for (const auto& entry : probe.alarm_levels_) dev.alarm_levels_[entry.first] = 1;
+  dev.alarm_levels_[InProcessHost::kCommAlarm] = 1;
+  // Frequency and DC bus limits of a healthy 48 V system.
+  dev.thresholds_["220600160010"] = 55.0f;
+  dev.thresholds_["220600170010"] = 45.0f;
+  dev.thresholds_["210600320010"] = 47.0f;
+  dev.thresholds_["210600330010"] = 45.0f;
+  dev.thresholds_["210600340010"] = 58.0f;
+}
+
+}  // namespace reliability
