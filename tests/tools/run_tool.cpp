@@ -131,6 +131,15 @@ ToolRun stop_tool(Background& b) {
   return r;
 }
 
+ToolRun finish_tool(Background& b) {
+  ToolRun r;
+  if (b.pid > 0) r.status = wait_exit(b.pid), b.pid = -1;
+  if (b.out_fd >= 0) close(b.out_fd), b.out_fd = -1;
+  r.err = slurp(b.err_path);
+  std::remove(b.err_path.c_str());
+  return r;
+}
+
 std::vector<std::string> fast_clock_env(int speed) {
   for (const char* lib : {"/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1",
                           "/usr/lib/aarch64-linux-gnu/faketime/libfaketime.so.1",

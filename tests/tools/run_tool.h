@@ -29,6 +29,8 @@ Background start_tool(const std::string& program, const std::vector<std::string>
 std::string first_line(Background& b, int limit_ms = 10000);
 // SIGTERM, then its exit code (-1 when it did not exit normally) and its standard error.
 ToolRun stop_tool(Background& b);
+// Waits for the program to end by itself; its exit code and standard error.
+ToolRun finish_tool(Background& b);
 
 // A fresh file path in the test's temporary directory.
 std::string temp_path(const std::string& name);
