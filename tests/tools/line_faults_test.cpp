@@ -9,8 +9,13 @@
 // before the window, so polling resumed after it), every exchange ended exactly one way, the
 // counters show the fault was seen, and the records hold no value of a rejected answer (for the
 // faults whose answers are good, the window's values do show; late answers, see Window::kLate).
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <json/reader.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <fstream>
@@ -19,6 +24,7 @@
 #include <sstream>
 
 #include "acquisition/record.h"
+#include "klx/frame.h"
 #include "run_tool.h"
 
 namespace {
@@ -151,6 +157,9 @@ struct FaultCase {
   std::function<bool(const Counters&)> seen;  // the fault shows in the counters
 };
 
+// Test names and failure messages show the case by its name.
+void PrintTo(const FaultCase& f, std::ostream* os) { *os << f.name; }
+
 std::string window(const std::string& body) { return R"({"from": 6, "to": 16, )" + body + "}"; }
 
 const FaultCase kCases[] = {
@@ -238,6 +247,59 @@ TEST(LineFaultTcp, PeerClosesAndReopensTheConnection) {
   ASSERT_FALSE(r.records.empty());
   for (const auto& rec : r.records) EXPECT_TRUE(normal(rec) || from_window(rec));
   EXPECT_TRUE(normal(r.records.back()));
+}
+
+int connect_local(int port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// The first whole frame the peer sends (10 s at most).
+klx::Frame first_frame(int fd) {
+  klx::FrameParser parser;
+  uint8_t buf[256];
+  pollfd p{fd, POLLIN, 0};
+  while (poll(&p, 1, 10000) == 1) {
+    const ssize_t n = read(fd, buf, sizeof buf);
+    if (n <= 0) break;
+    const auto frames = parser.feed(buf, static_cast<size_t>(n));
+    if (!frames.empty()) return frames.front();
+  }
+  return klx::Frame{};
+}
+
+// A client that leaves while its answer is still on its way: the next client gets the answers to
+// its own commands, never the one meant for the last.
+TEST(LineFaultTcp, NewConnectionGetsNoAnswerOfTheLastOne) {
+  const std::string model = temp_path("slow.json");
+  std::ofstream(model) << R"({"rectifiers": {"voltage": 53.5, "modules": [{"current": 10}]},
+    "faults": [{"type": "slow", "delay_ms": 300}]})";
+  Background sim = start_tool("klx-sim", {"--model", model, "--listen", "0"});
+  const int port = std::atoi(first_line(sim).c_str());
+  ASSERT_GT(port, 0);
+  const std::string rc = klx::encode_frame(0x20, 1, 0x41, 0x41, nullptr, 0);
+  const int first = connect_local(port);
+  ASSERT_GE(first, 0);
+  ASSERT_EQ(write(first, rc.data(), rc.size()), static_cast<ssize_t>(rc.size()));
+  close(first);
+  const int second = connect_local(port);
+  ASSERT_GE(second, 0);
+  const std::string ac = klx::encode_frame(0x20, 1, 0x40, 0x41, nullptr, 0);
+  ASSERT_EQ(write(second, ac.data(), ac.size()), static_cast<ssize_t>(ac.size()));
+  const klx::Frame f = first_frame(second);
+  close(second);
+  const ToolRun end = stop_tool(sim);
+  EXPECT_EQ(f.cid1, 0x40) << "the second client got an answer meant for the first";
+  EXPECT_EQ(end.status, 0) << end.err;
+  std::remove(model.c_str());
 }
 
 }  // namespace
