@@ -2,13 +2,15 @@
 // turnaround, from the moment the last byte of an answer (its EOI) has been handed to the host's
 // pseudo-terminal to the moment the first byte of the next command comes out of it.
 //
-//   klx-turnaround --sim PTY [--out FILE]
+//   klx-turnaround --sim PTY [--out FILE] [--samples FILE]
 //
 // Opens klx-sim's pseudo-terminal PTY, opens one of its own for the host and prints that one's
 // path as the first line of standard output. Bytes are passed on unchanged both ways. On SIGINT
 // or SIGTERM it writes the figures as "key value" lines to FILE (standard error without --out):
 // turnarounds within a round (the next command follows at once) apart from the pauses before a
-// round's first command (40/41), which wait for the poll tick and are only counted.
+// round's first command (40/41), which wait for the poll tick and are only counted. --samples
+// writes every turnaround within a round as "CID1/CID2 microseconds", named by the command that
+// ended it.
 
 #include <errno.h>
 #include <fcntl.h>
@@ -63,6 +65,7 @@ struct Meter {
   std::string command;  // characters of the command being classified
   std::vector<double> within_round;
   std::vector<double> round_starts;
+  std::vector<std::string> commands;  // CID1/CID2 of the command ending each within_round entry
 
   void on_answer_bytes(const unsigned char* p, size_t n, Clock::time_point written) {
     if (std::memchr(p, kEoi, n)) {
@@ -85,6 +88,8 @@ struct Meter {
     // "~" VER ADR then CID1 CID2 as hex: characters 5 to 8 after SOI.
     const bool round_start = command.compare(soi + 5, 4, "4041") == 0;
     (round_start ? round_starts : within_round).push_back(pending_us);
+    if (!round_start)
+      commands.push_back(command.substr(soi + 5, 2) + "/" + command.substr(soi + 7, 2));
     classifying = false;
   }
 };
@@ -97,8 +102,16 @@ double percentile(const std::vector<double>& sorted, double p) {
   return sorted[rank - 1];
 }
 
+void write_samples(const Meter& m, const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "w");
+  if (!f) return;
+  for (size_t i = 0; i < m.within_round.size(); ++i)
+    std::fprintf(f, "%s %.1f\n", m.commands[i].c_str(), m.within_round[i]);
+  std::fclose(f);
+}
+
 void report(Meter& m, std::FILE* out) {
-  std::vector<double>& s = m.within_round;
+  std::vector<double> s = m.within_round;
   std::sort(s.begin(), s.end());
   std::fprintf(out, "turnaround_samples %zu\n", s.size());
   std::fprintf(out, "turnaround_median_us %.1f\n", percentile(s, 50));
@@ -154,16 +167,18 @@ int relay(int host, int sim, Meter& m) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string sim_path, out_path;
+  std::string sim_path, out_path, samples_path;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string a = argv[i];
     if (a == "--sim")
       sim_path = argv[i + 1];
     else if (a == "--out")
       out_path = argv[i + 1];
+    else if (a == "--samples")
+      samples_path = argv[i + 1];
   }
   if (sim_path.empty()) {
-    std::fprintf(stderr, "usage: klx-turnaround --sim PTY [--out FILE]\n");
+    std::fprintf(stderr, "usage: klx-turnaround --sim PTY [--out FILE] [--samples FILE]\n");
     return 2;
   }
   // Signals are taken only while waiting, so a figure is never cut in half.
@@ -196,6 +211,7 @@ int main(int argc, char** argv) {
   Meter m;
   m.within_round.reserve(1 << 16);
   const int rc = relay(host, sim, m);
+  if (!samples_path.empty()) write_samples(m, samples_path);
   std::FILE* out = out_path.empty() ? stderr : std::fopen(out_path.c_str(), "w");
   if (!out) return 1;
   report(m, out);
