@@ -17,10 +17,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <functional>
-#include <regex>
 #include <sstream>
 
 #include "acquisition/record.h"
@@ -61,17 +62,18 @@ struct Counters {
 };
 
 Counters counters_of(const std::string& err) {
-  static const std::regex line(
-      R"((\d+) rounds, (\d+) commands, (\d+) answers, (\d+) time-outs, (\d+) RTN errors, (\d+) )"
-      R"(bad frames \(hex (\d+), LCHKSUM (\d+), LENID (\d+), CHKSUM (\d+), address (\d+), )"
-      R"(oversize (\d+)\), (\d+) echoes skipped, (\d+) unsolicited, (\d+) answers of another group)");
-  std::smatch m;
   Counters c;
-  if (!std::regex_search(err, m, line)) return c;
-  long* fields[] = {&c.rounds,  &c.commands, &c.answers, &c.timeouts,    &c.rtn,
-                    &c.bad,     &c.hex,      &c.lchksum, &c.lenid,       &c.chksum,
-                    &c.address, &c.oversize, &c.echoes,  &c.unsolicited, &c.other_group};
-  for (size_t i = 0; i < std::size(fields); ++i) *fields[i] = std::stol(m[i + 1]);
+  size_t at = err.rfind(" rounds, ");
+  if (at == std::string::npos) return c;
+  while (at > 0 && std::isdigit(static_cast<unsigned char>(err[at - 1]))) --at;
+  const int n = std::sscanf(
+      err.c_str() + at,
+      "%ld rounds, %ld commands, %ld answers, %ld time-outs, %ld RTN errors, %ld bad frames "
+      "(hex %ld, LCHKSUM %ld, LENID %ld, CHKSUM %ld, address %ld, oversize %ld), %ld echoes "
+      "skipped, %ld unsolicited, %ld answers of another group",
+      &c.rounds, &c.commands, &c.answers, &c.timeouts, &c.rtn, &c.bad, &c.hex, &c.lchksum, &c.lenid,
+      &c.chksum, &c.address, &c.oversize, &c.echoes, &c.unsolicited, &c.other_group);
+  if (n != 15) c.rounds = -1;
   return c;
 }
 
