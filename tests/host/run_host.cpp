@@ -13,6 +13,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "support/scratch.h"
+
 extern char** environ;
 
 namespace run_host {
@@ -23,8 +25,7 @@ std::string binary() {
 }
 
 std::string scratch_dir(const std::string& name) {
-  const std::string dir =
-      ::testing::TempDir() + "/klx_host_" + std::to_string(getpid()) + "_" + name;
+  const std::string dir = klx_test::scratch_path(name);
   mkdir(dir.c_str(), 0700);
   return dir;
 }

@@ -12,12 +12,13 @@
 #include <fstream>
 #include <string>
 
+#include "support/scratch.h"
+
 namespace {
 
 struct TempPath {
   std::string path;
-  explicit TempPath(const std::string& name)
-      : path(::testing::TempDir() + "/klx_store_" + std::to_string(getpid()) + "_" + name) {
+  explicit TempPath(const std::string& name) : path(klx_test::scratch_path(name)) {
     std::remove(path.c_str());
   }
   ~TempPath() { std::remove(path.c_str()); }

@@ -12,6 +12,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "support/scratch.h"
+
 extern char** environ;
 
 namespace {
@@ -58,12 +60,7 @@ int wait_exit(pid_t pid) {
 
 }  // namespace
 
-std::string temp_path(const std::string& name) {
-  static int serial = 0;
-  const char* dir = std::getenv("TMPDIR");
-  return std::string(dir ? dir : "/tmp") + "/klx_tools_" + std::to_string(getpid()) + "_" +
-         std::to_string(++serial) + "_" + name;
-}
+std::string temp_path(const std::string& name) { return klx_test::scratch_path(name); }
 
 // Output goes through files rather than pipes, so a large output cannot stall the child.
 ToolRun run_tool(const std::string& program, const std::vector<std::string>& args,
