@@ -12,9 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzInput in(data, size);
   CheckingEvents events;
   korvantis_419 dev;
-  dev.set_events(&events);
-  configure_every_rule(dev);
-  apply_random_options(dev, in);
+  prepare_device(dev, events, in);
   if (in.byte() & 1) dev.alarm_levels_["120600180010"] = 0;
   const std::vector<uint8_t> blob = in.rest();
   const bool taken = dev.LoadFromCache(blob.data(), static_cast<int>(blob.size()));

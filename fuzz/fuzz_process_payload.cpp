@@ -73,9 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzInput in(data, size);
   CheckingEvents events;
   korvantis_419 dev;
-  dev.set_events(&events);
-  configure_every_rule(dev);
-  apply_random_options(dev, in);
+  prepare_device(dev, events, in);
   dev.cmd_state_ = states[in.byte() % (sizeof states / sizeof states[0])];
   for (int i = 0; i < kMaxSteps && !in.empty(); ++i) {
     step(dev, in);

@@ -123,9 +123,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzInput in(data, size);
   CheckingEvents events;
   WatchedDevice dev;
-  dev.set_events(&events);
-  configure_every_rule(dev);
-  apply_random_options(dev, in);
+  prepare_device(dev, events, in);
   auto owned = std::make_unique<ScriptedLine>();
   ScriptedLine& line = *owned;
   klx::Link link(std::move(owned), 115200);

@@ -99,6 +99,12 @@ void configure_every_rule(korvantis_419& dev) {
 
 size_t configured_report_settings() { return report_settings().size(); }
 
+void prepare_device(korvantis_419& dev, CheckingEvents& events, FuzzInput& in) {
+  dev.set_events(&events);
+  configure_every_rule(dev);
+  apply_random_options(dev, in);
+}
+
 void require(bool holds, const char* what) {
   if (holds) return;
   std::fprintf(stderr, "broken promise: %s\n", what);

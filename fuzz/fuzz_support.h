@@ -44,6 +44,11 @@ size_t configured_report_settings();
 // Report identifiers the rules can add to that table on top of the configured ones.
 constexpr size_t kReportIdentifiers = 18;
 
+class CheckingEvents;
+// The start of a whole-device input: `dev` hands its work to `events`, has every rule configured
+// and takes its options from `in`.
+void prepare_device(korvantis_419& dev, CheckingEvents& events, FuzzInput& in);
+
 // The wall clock the device reads: each target defines time() itself, so every input starts at
 // the same moment and moves the clock only as it says.
 namespace fuzz_clock {

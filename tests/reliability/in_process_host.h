@@ -26,9 +26,11 @@ struct HostSide : klx::DeviceEvents {
   klx::AlarmBook alarms;
   std::vector<klx::AlarmTransition> transitions;  // since the last clear_transitions()
   uint64_t transition_count = 0;
+  uint64_t report_count = 0;  // analog values reported as changed
 
   void on_publish(KLXVDevice& dev, int sp_id, const uint8_t* rec, size_t length) override;
   bool on_batch(KLXVDevice& dev, const std::vector<rule_value>& rules) override;
+  void on_report(KLXVDevice&, const std::string&, float) override { ++report_count; }
   // The raise (true) or clear (false) of `key` since the last clear_transitions(), or nothing.
   int last_transition(const std::string& key) const;
   void clear_transitions() { transitions.clear(); }

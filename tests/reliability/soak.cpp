@@ -170,6 +170,7 @@ Result run(const Options& o) {
   r.rtn_errors = p.rtn_errors;
   r.bad_frames = p.bad_frames;
   r.alarm_transitions = host.host().transition_count;
+  r.analog_reports = host.host().report_count;
   r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   return r;
 }

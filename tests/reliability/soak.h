@@ -33,6 +33,7 @@ struct Result {
   uint64_t faults_fired = 0;
   uint64_t commands = 0, answers = 0, timeouts = 0, rtn_errors = 0, bad_frames = 0;
   uint64_t alarm_transitions = 0;
+  uint64_t analog_reports = 0;
   uint64_t ticks_with_rules_left = 0;  // ticks after which the rule list was not empty
   size_t report_bound = 0;             // configured settings + report identifiers of the rules
   std::vector<Checkpoint> checkpoints;

@@ -24,13 +24,14 @@ int main(int argc, char** argv) {
       stderr,
       "%llu rounds in %.1f s (%llu ticks of 1 s); %llu events played, %llu faults\n"
       "commands %llu, answers %llu, time-outs %llu, RTN errors %llu, bad frames %llu\n"
-      "alarm transitions %llu; ticks with rules left in the list: %llu\n",
+      "alarm transitions %llu, analog reports %llu; ticks with rules left in the list: %llu\n",
       static_cast<unsigned long long>(r.rounds), r.seconds,
       static_cast<unsigned long long>(r.ticks), static_cast<unsigned long long>(r.events_started),
       static_cast<unsigned long long>(r.faults_fired), static_cast<unsigned long long>(r.commands),
       static_cast<unsigned long long>(r.answers), static_cast<unsigned long long>(r.timeouts),
       static_cast<unsigned long long>(r.rtn_errors), static_cast<unsigned long long>(r.bad_frames),
       static_cast<unsigned long long>(r.alarm_transitions),
+      static_cast<unsigned long long>(r.analog_reports),
       static_cast<unsigned long long>(r.ticks_with_rules_left));
   std::fprintf(stderr, "%10s %12s %12s %14s %12s\n", "round", "heap bytes", "heap blocks",
                "report table", "level table");
