@@ -251,19 +251,6 @@ TEST(LineFaultTcp, PeerClosesAndReopensTheConnection) {
   EXPECT_TRUE(normal(r.records.back()));
 }
 
-int connect_local(int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
 // The first whole frame the peer sends (10 s at most).
 klx::Frame first_frame(int fd) {
   klx::FrameParser parser;

@@ -32,6 +32,9 @@ ToolRun stop_tool(Background& b);
 // Waits for the program to end by itself; its exit code and standard error.
 ToolRun finish_tool(Background& b);
 
+// A TCP connection to `port` on the loopback address (a program's --listen), or -1.
+int connect_local(int port);
+
 // A fresh file path in the test's temporary directory.
 std::string temp_path(const std::string& name);
 

@@ -14,19 +14,6 @@
 
 namespace {
 
-int connect_local(int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
 // Reads until a CR arrives, counting the reads it took; gives up after 10 s without a byte.
 std::string read_frame(int fd, int& reads) {
   std::string got;
