@@ -166,6 +166,10 @@ bool LineServer::accept_one(int listener, std::vector<std::unique_ptr<Client>>& 
   if (fd < 0) return false;
   const int yes = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+  // A small send buffer keeps what a client leaves unread near the backlog limit, not the
+  // megabytes the kernel would otherwise grant a loopback connection.
+  const int send_buffer = 16 * 1024;
+  setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &send_buffer, sizeof send_buffer);
   if (clients.size() >= limits_.max_clients) {
     std::cerr << "klx-sim: client refused (" << peer_name(fd) << "): " << clients.size()
               << " clients already connected\n";
