@@ -123,6 +123,3 @@ class ByteReader {
   int64_t length_;
   int64_t pos_ = 0;
 };
-
-// The invalid marker stored for an absent value, except the four per-line AC values (0.0).
-constexpr float kInvalidValue = -0.1f;

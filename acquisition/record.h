@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "acquisition/le_value.h"
 
@@ -9,6 +10,16 @@
 // Its layout is a stored format: every field sits at a fixed offset, nothing is padded, and a list
 // whose capacity is 0 occupies no bytes (the field after it lies at the list's offset).
 // Capacities are exposed through static functions because the decoders ask whether a list fits.
+//
+// Each struct's visit() is the record's field list: every member in record order, named as in
+// code, reserved bytes included, so tools walk the record without a list of their own (a test
+// checks that the walk covers all 587 bytes in order). A visitor has
+//   field(name, member)        one le_u32, le_f32 or uint8_t
+//   list(name, items, count)   `count` of them, [0] to [count-1]
+//   group(name, member)        a nested struct, visited in turn
+//   groups(name, items, count) a list of nested structs
+//   time(name, bytes)          the 7-byte time stamp
+//   reserved(bytes, count)     bytes that carry nothing
 
 template <uint8_t AirlockMax, uint8_t P4043Size>
 struct tele_c_pmbuspower_ac {
@@ -27,6 +38,22 @@ struct tele_c_pmbuspower_ac {
   uint8_t ac_b_alarm;
   uint8_t ac_c_alarm;
   uint8_t reserved[7];
+
+  template <class V>
+  void visit(V& v) {
+    v.field("ac_a", ac_a);
+    v.field("ac_b", ac_b);
+    v.field("ac_c", ac_c);
+    v.field("channel_count", channel_count);
+    v.field("airlock_count", airlock_count);
+    v.list("airlock", airlock, AirlockMax);
+    v.field("p40_43_count", p40_43_count);
+    v.list("p40_43", p40_43, P4043Size);
+    v.field("ac_a_alarm", ac_a_alarm);
+    v.field("ac_b_alarm", ac_b_alarm);
+    v.field("ac_c_alarm", ac_c_alarm);
+    v.reserved(reserved, sizeof reserved);
+  }
 };
 
 template <uint8_t P4041Size, uint8_t P4044Size>
@@ -46,6 +73,22 @@ struct tele_c_pmbuspower_ac_channel {
   uint8_t f_alarm;
   uint8_t p40_44_count;
   uint8_t p40_44[P4044Size];
+
+  template <class V>
+  void visit(V& v) {
+    v.field("a", a);
+    v.field("b", b);
+    v.field("c", c);
+    v.field("f", f);
+    v.field("p40_41_count", p40_41_count);
+    v.list("p40_41", p40_41, P4041Size);
+    v.field("a_alarm", a_alarm);
+    v.field("b_alarm", b_alarm);
+    v.field("c_alarm", c_alarm);
+    v.field("f_alarm", f_alarm);
+    v.field("p40_44_count", p40_44_count);
+    v.list("p40_44", p40_44, P4044Size);
+  }
 };
 
 template <uint8_t P4141Size, uint8_t P4143Size, uint8_t P4144Size>
@@ -63,6 +106,19 @@ struct tele_c_pmbuspower_rc_channel {
   uint8_t alarm;
   uint8_t p41_44_count;
   uint8_t p41_44[P4144Size];
+
+  template <class V>
+  void visit(V& v) {
+    v.field("current", current);
+    v.field("p41_41_count", p41_41_count);
+    v.list("p41_41", p41_41, P4141Size);
+    v.list("status", status, 3);
+    v.field("p41_43_count", p41_43_count);
+    v.list("p41_43", p41_43, P4143Size);
+    v.field("alarm", alarm);
+    v.field("p41_44_count", p41_44_count);
+    v.list("p41_44", p41_44, P4144Size);
+  }
 };
 
 template <uint8_t MSize, uint8_t NSize, uint8_t PSize, uint8_t AlertMSize, uint8_t AlertPSize>
@@ -88,9 +144,36 @@ struct tele_c_pmbuspower_dc {
   uint8_t alert_p_count;
   uint8_t alert_p[AlertPSize];
   uint8_t reserved1[7];
+
+  template <class V>
+  void visit(V& v) {
+    v.reserved(reserved0, sizeof reserved0);
+    v.field("voltage", voltage);
+    v.field("current", current);
+    v.field("m_count", m_count);
+    v.list("m", m, MSize);
+    v.field("n_count", n_count);
+    v.list("n", n, NSize);
+    v.field("p_count", p_count);
+    v.list("p", p, PSize);
+    v.field("alarm", alarm);
+    v.field("alert_m_count", alert_m_count);
+    v.list("alert_m", alert_m, AlertMSize);
+    v.field("alert_p_count", alert_p_count);
+    v.list("alert_p", alert_p, AlertPSize);
+    v.reserved(reserved1, sizeof reserved1);
+  }
 };
 
 enum { AC_CHANNEL_MAX = 2, RC_CHANNEL_MAX = 40 };
+
+// The invalid marker stored for an absent value, except the four per-line AC values (0.0).
+constexpr float kInvalidValue = -0.1f;
+// Bit for bit: -0.1 computed some other way is a value, not the marker.
+inline bool is_invalid_marker(float f) {
+  const float marker = kInvalidValue;
+  return std::memcmp(&f, &marker, sizeof f) == 0;
+}
 
 struct korvantis_419_Data_t {
   using ac_t = tele_c_pmbuspower_ac<8, 0>;
@@ -108,6 +191,20 @@ struct korvantis_419_Data_t {
   dc_t dc;
   uint8_t update_time[7];
   dc_t dc_2;
+
+  template <class V>
+  void visit(V& v) {
+    v.field("data_id", data_id);
+    v.reserved(reserved0, sizeof reserved0);
+    v.group("ac", ac);
+    v.groups("acChannel", acChannel, AC_CHANNEL_MAX);
+    v.field("rc_voltage", rc_voltage);
+    v.field("rc_channel_count", rc_channel_count);
+    v.groups("rcChannel", rcChannel, RC_CHANNEL_MAX);
+    v.group("dc", dc);
+    v.time("update_time", update_time);
+    v.group("dc_2", dc_2);
+  }
 };
 
 // The layout is checked where it is declared, so every build (host and target) proves it.

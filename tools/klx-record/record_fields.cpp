@@ -12,71 +12,30 @@ std::string item(const std::string& path, unsigned i) {
   return path + "[" + std::to_string(i) + "]";
 }
 
-template <class Ac>
-void walk_ac(const std::string& p, Ac& ac, Visitor& v) {
-  v.f32(p + "ac_a", ac.ac_a);
-  v.f32(p + "ac_b", ac.ac_b);
-  v.f32(p + "ac_c", ac.ac_c);
-  v.u8(p + "channel_count", ac.channel_count);
-  v.u8(p + "airlock_count", ac.airlock_count);
-  for (unsigned i = 0; i < Ac::AIRLOCK_MAX(); ++i) v.u8(item(p + "airlock", i), ac.airlock[i]);
-  v.u8(p + "p40_43_count", ac.p40_43_count);
-  for (unsigned i = 0; i < Ac::P40_43_SIZE(); ++i) v.u8(item(p + "p40_43", i), ac.p40_43[i]);
-  v.u8(p + "ac_a_alarm", ac.ac_a_alarm);
-  v.u8(p + "ac_b_alarm", ac.ac_b_alarm);
-  v.u8(p + "ac_c_alarm", ac.ac_c_alarm);
-}
+// The record's own field list (its visit()), turned into paths for a Visitor.
+struct Paths {
+  std::string prefix;
+  Visitor& v;
 
-template <class Line>
-void walk_ac_line(const std::string& p, Line& l, Visitor& v) {
-  v.f32(p + "a", l.a);
-  v.f32(p + "b", l.b);
-  v.f32(p + "c", l.c);
-  v.f32(p + "f", l.f);
-  v.u8(p + "p40_41_count", l.p40_41_count);
-  for (unsigned i = 0; i < Line::P40_41_SIZE(); ++i) v.f32(item(p + "p40_41", i), l.p40_41[i]);
-  v.u8(p + "a_alarm", l.a_alarm);
-  v.u8(p + "b_alarm", l.b_alarm);
-  v.u8(p + "c_alarm", l.c_alarm);
-  v.u8(p + "f_alarm", l.f_alarm);
-  v.u8(p + "p40_44_count", l.p40_44_count);
-  for (unsigned i = 0; i < Line::p40_44_SIZE(); ++i) v.u8(item(p + "p40_44", i), l.p40_44[i]);
-}
-
-template <class Module>
-void walk_module(const std::string& p, Module& m, Visitor& v) {
-  v.f32(p + "current", m.current);
-  v.u8(p + "p41_41_count", m.p41_41_count);
-  for (unsigned i = 0; i < Module::P41_41_SIZE(); ++i) v.f32(item(p + "p41_41", i), m.p41_41[i]);
-  for (unsigned i = 0; i < 3; ++i) v.u8(item(p + "status", i), m.status[i]);
-  v.u8(p + "p41_43_count", m.p41_43_count);
-  for (unsigned i = 0; i < Module::P41_43_SIZE(); ++i) v.u8(item(p + "p41_43", i), m.p41_43[i]);
-  v.u8(p + "alarm", m.alarm);
-  v.u8(p + "p41_44_count", m.p41_44_count);
-  for (unsigned i = 0; i < Module::P41_44_SIZE(); ++i) v.u8(item(p + "p41_44", i), m.p41_44[i]);
-}
-
-template <class Dc>
-void walk_dc(const std::string& p, Dc& d, Visitor& v) {
-  v.f32(p + "voltage", d.voltage);
-  v.f32(p + "current", d.current);
-  v.u8(p + "m_count", d.m_count);
-  for (unsigned i = 0; i < Dc::M_SIZE(); ++i) v.f32(item(p + "m", i), d.m[i]);
-  v.u8(p + "n_count", d.n_count);
-  for (unsigned i = 0; i < Dc::N_SIZE(); ++i) v.f32(item(p + "n", i), d.n[i]);
-  v.u8(p + "p_count", d.p_count);
-  for (unsigned i = 0; i < Dc::P_SIZE(); ++i) v.f32(item(p + "p", i), d.p[i]);
-  v.u8(p + "alarm", d.alarm);
-  v.u8(p + "alert_m_count", d.alert_m_count);
-  for (unsigned i = 0; i < Dc::ALERT_M_SIZE(); ++i) v.u8(item(p + "alert_m", i), d.alert_m[i]);
-  v.u8(p + "alert_p_count", d.alert_p_count);
-  for (unsigned i = 0; i < Dc::ALERT_P_SIZE(); ++i) v.u8(item(p + "alert_p", i), d.alert_p[i]);
-}
-
-template <class T, size_t N>
-constexpr size_t count_of(T (&)[N]) {
-  return N;
-}
+  void field(const std::string& name, le_u32& x) { v.u32(prefix + name, x); }
+  void field(const std::string& name, le_f32& x) { v.f32(prefix + name, x); }
+  void field(const std::string& name, uint8_t& x) { v.u8(prefix + name, x); }
+  template <class T>
+  void list(const char* name, T* items, unsigned count) {
+    for (unsigned i = 0; i < count; ++i) field(item(name, i), items[i]);
+  }
+  template <class S>
+  void group(const std::string& name, S& s) {
+    Paths inner{prefix + name + ".", v};
+    s.visit(inner);
+  }
+  template <class S>
+  void groups(const char* name, S* items, unsigned count) {
+    for (unsigned i = 0; i < count; ++i) group(item(name, i), items[i]);
+  }
+  void time(const char* name, uint8_t (&t)[7]) { v.time7(prefix + name, t); }
+  void reserved(const uint8_t*, size_t) {}
+};
 
 // Collects the display text of one path.
 struct FindText : Visitor {
@@ -102,22 +61,8 @@ struct ListPaths : Visitor {
 }  // namespace
 
 void walk(korvantis_419_Data_t& rec, Visitor& v) {
-  v.u32("data_id", rec.data_id);
-  walk_ac("ac.", rec.ac, v);
-  for (unsigned i = 0; i < count_of(rec.acChannel); ++i)
-    walk_ac_line(item("acChannel", i) + ".", rec.acChannel[i], v);
-  v.f32("rc_voltage", rec.rc_voltage);
-  v.u8("rc_channel_count", rec.rc_channel_count);
-  for (unsigned i = 0; i < count_of(rec.rcChannel); ++i)
-    walk_module(item("rcChannel", i) + ".", rec.rcChannel[i], v);
-  walk_dc("dc.", rec.dc, v);
-  v.time7("update_time", rec.update_time);
-  walk_dc("dc_2.", rec.dc_2, v);
-}
-
-bool is_invalid_marker(float f) {
-  const float marker = -0.1f;
-  return std::memcmp(&f, &marker, sizeof f) == 0;
+  Paths paths{"", v};
+  rec.visit(paths);
 }
 
 std::string float_text(float f) {

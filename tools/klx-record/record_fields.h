@@ -6,10 +6,10 @@
 
 #include "acquisition/record.h"
 
-// Every field of the 587-byte record, walked through the record struct itself, in record order,
-// each named by its path in code ("data_id", "ac.channel_count", "acChannel[1].a",
-// "rcChannel[3].status[0]", "dc_2.voltage"). Lists follow their capacities, so a record whose
-// capacities change is still walked whole. Reserved bytes are not fields and are not visited.
+// Every field of the 587-byte record, walked through the record's own field list (its visit()),
+// in record order, each named by its path in code ("data_id", "ac.channel_count",
+// "acChannel[1].a", "rcChannel[3].status[0]", "dc_2.voltage"). Reserved bytes are not fields and
+// are not visited.
 namespace record_fields {
 
 class Visitor {
@@ -26,7 +26,6 @@ void walk(korvantis_419_Data_t& rec, Visitor& v);
 // Field text as shown to people: floats in the shortest form that reads back to the same float,
 // the invalid marker -0.1 as "invalid", non-finite values as "nan", "inf", "-inf".
 std::string float_text(float f);
-bool is_invalid_marker(float f);
 // update_time as "YYYY-MM-DD HH:MM:SS" (year from its two bytes, high byte first), and back.
 std::string time_text(const uint8_t (&t)[7]);
 bool parse_time(const std::string& text, uint8_t (&t)[7]);

@@ -62,7 +62,7 @@ const Json::Value* find(const Json::Value& root, const std::string& path) {
 
 Json::Value float_json(float f) {
   const std::string t = record_fields::float_text(f);
-  if (!std::isfinite(f) || record_fields::is_invalid_marker(f)) return t;
+  if (!std::isfinite(f) || is_invalid_marker(f)) return t;
   return std::strtod(t.c_str(), nullptr);
 }
 
@@ -81,8 +81,7 @@ struct ToJson : Visitor {
 struct ToState : ToJson {
   void f32(const std::string& p, le_f32& v) override {
     const float f = v.get();
-    const bool absent =
-        ByteReader::absent(v.bytes) || record_fields::is_invalid_marker(f) || !std::isfinite(f);
+    const bool absent = ByteReader::absent(v.bytes) || is_invalid_marker(f) || !std::isfinite(f);
     slot(root, p) = absent ? Json::Value() : float_json(f);
   }
 };
@@ -128,7 +127,7 @@ struct FromJson : Visitor {
     const Json::Value& j = get(p);
     if (j.isString()) {
       const std::string s = j.asString();
-      if (s == "invalid") return void(v = -0.1f);
+      if (s == "invalid") return void(v = kInvalidValue);
       if (s == "nan" || s == "inf" || s == "-inf") return void(v = std::strtof(s.c_str(), nullptr));
       bad(p, "expected a number, \"invalid\", \"nan\", \"inf\" or \"-inf\"");
     }
