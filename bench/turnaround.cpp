@@ -27,6 +27,8 @@
 #include <string>
 #include <vector>
 
+#include "klx/transport.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -37,11 +39,8 @@ volatile sig_atomic_t g_stop = 0;
 extern "C" void on_signal(int) { g_stop = 1; }
 
 bool make_raw(int fd) {
-  termios t{};
-  if (tcgetattr(fd, &t) != 0) return false;
-  cfmakeraw(&t);
-  t.c_cflag |= CLOCAL | CREAD;
-  return tcsetattr(fd, TCSANOW, &t) == 0;
+  std::string error;
+  return klx::make_raw(fd, B9600, error);
 }
 
 bool write_all(int fd, const unsigned char* p, size_t n) {

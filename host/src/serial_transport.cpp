@@ -16,9 +16,11 @@ namespace {
 
 std::string errno_text(const std::string& what) { return what + ": " + std::strerror(errno); }
 
+}  // namespace
+
 // Raw mode: no echo, no canonical lines, no CR/NL translation (frames end in CR), no XON/XOFF,
 // no RTS/CTS; 8 data bits, no parity, one stop bit; reads return at once.
-bool make_raw(int fd, speed_t speed, std::string& error) {
+bool make_raw(int fd, unsigned speed, std::string& error) {
   termios tio{};
   if (tcgetattr(fd, &tio) != 0) return error = errno_text("tcgetattr"), false;
   cfmakeraw(&tio);
@@ -33,6 +35,8 @@ bool make_raw(int fd, speed_t speed, std::string& error) {
   tcflush(fd, TCIOFLUSH);
   return true;
 }
+
+namespace {
 
 // The driver switches the transmitter on for each frame and off after it, where it can.
 void enable_rs485(int fd) {

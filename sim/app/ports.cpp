@@ -21,14 +21,12 @@ namespace {
 }
 
 // No echo, no line editing, no CR/LF translation: frames end in CR and must arrive as sent.
-void make_raw(int fd) {
-  termios t{};
-  if (tcgetattr(fd, &t) != 0) fail("cannot read the line settings");
-  cfmakeraw(&t);
-  t.c_cflag |= CLOCAL | CREAD;
-  t.c_cc[VMIN] = 1;
-  t.c_cc[VTIME] = 0;
-  if (tcsetattr(fd, TCSANOW, &t) != 0) fail("cannot set the line raw");
+// Closes `fd` when it cannot.
+void make_raw(int fd, const std::string& path, unsigned speed) {
+  std::string error;
+  if (klx::make_raw(fd, speed, error)) return;
+  close(fd);
+  throw std::runtime_error("cannot set " + path + " raw: " + error);
 }
 
 }  // namespace
@@ -43,23 +41,16 @@ PtyPair open_pty() {
   p.path = name;
   p.slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (p.slave < 0) fail("cannot open " + p.path);
-  make_raw(p.slave);
+  make_raw(p.slave, p.path, B9600);
   return p;
 }
 
 int open_serial(const std::string& path, int baud) {
   const speed_t speed = klx::termios_speed(baud);
   if (speed == B0) throw std::runtime_error("unsupported baud rate " + std::to_string(baud));
-  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) fail("cannot open " + path);
-  make_raw(fd);
-  termios t{};
-  tcgetattr(fd, &t);
-  t.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
-  t.c_cflag |= CS8;
-  cfsetispeed(&t, speed);
-  cfsetospeed(&t, speed);
-  if (tcsetattr(fd, TCSANOW, &t) != 0) fail("cannot set " + path + " to 8N1");
+  make_raw(fd, path, speed);
   return fd;
 }
 

@@ -47,6 +47,10 @@ KLX_API std::unique_ptr<Transport> make_serial_transport(const std::string& path
 // The termios speed constant of a line speed in baud (B9600 for 9600), or 0 (B0) when termios
 // has none for it.
 KLX_API unsigned termios_speed(int baud);
+// Sets a serial line (or a pseudo-terminal) raw, 8N1 at `speed` (a termios_speed() constant), no
+// flow control, reads returning at once, and flushes what it held: the one line set-up of the
+// host's serial ports, klx-sim and the benchmarks. False with the reason in `error`.
+KLX_API bool make_raw(int fd, unsigned speed, std::string& error);
 
 // A TCP serial device server. A dropped connection reads as a lost line; the link reconnects.
 KLX_API std::unique_ptr<Transport> make_tcp_transport(const std::string& host, uint16_t port);
