@@ -5,29 +5,19 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "klx/hex.h"
+
 namespace klx {
 namespace {
 
-const char kHexDigits[] = "0123456789ABCDEF";
-
-constexpr int hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
-void put_byte(std::string& out, uint8_t b) {
-  out += kHexDigits[b >> 4];
-  out += kHexDigits[b & 0x0F];
-}
+void put_byte(std::string& out, uint8_t b) { append_hex(out, &b, 1, true); }
 
 // The value of each byte as a hex digit, upper or lower case; kNotHex for every other byte.
 constexpr uint8_t kNotHex = 0x80;
 constexpr std::array<uint8_t, 256> hex_table() {
   std::array<uint8_t, 256> t{};
   for (int c = 0; c < 256; ++c) {
-    const int v = hex_value(static_cast<char>(c));
+    const int v = hex_digit(static_cast<char>(c));
     t[c] = v < 0 ? kNotHex : static_cast<uint8_t>(v);
   }
   return t;
