@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "klx/frame.h"
+#include "klx/hex.h"
 #include "round_rig.h"
 
 namespace {
@@ -117,11 +118,10 @@ BENCHMARK(BM_parser_chunked)->Arg(430)->Arg(1218);
 // only shows what the checks themselves cost.
 constexpr std::array<uint8_t, 256> plain_hex_table() {
   std::array<uint8_t, 256> t{};
-  for (int c = 0; c < 256; ++c)
-    t[c] = c >= '0' && c <= '9'   ? c - '0'
-           : c >= 'A' && c <= 'F' ? c - 'A' + 10
-           : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                                  : 0x80;
+  for (int c = 0; c < 256; ++c) {
+    const int v = klx::hex_digit(static_cast<char>(c));
+    t[c] = v < 0 ? 0x80 : static_cast<uint8_t>(v);
+  }
   return t;
 }
 constexpr std::array<uint8_t, 256> kPlainHex = plain_hex_table();
