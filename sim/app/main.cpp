@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "cli_exit.h"
 #include "line_server.h"
 #include "ports.h"
 #include "sim/simulator.h"
@@ -103,7 +104,11 @@ int main(int argc, char** argv) {
                  "drops its link)")
       ->needs(listen);
   app.add_flag("-v,--verbose", o.verbose, "log every command and answer to standard error");
-  CLI11_PARSE(app, argc, argv);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return klxcli::exit_code(app, e);
+  }
 
   std::unique_ptr<klx::Peer> peer;
   try {
