@@ -52,7 +52,8 @@ struct ServiceConfig {
 };
 ServiceConfig parse_service_config(const std::string& text, const std::string& name);
 ServiceConfig load_service_config(const std::string& path);
-// One device as the runner has it without --config: data identifier 1, address 1, port sim.
+// One device as the runner has it without --config: data identifier 1, address 1, port sim, its
+// DC section polled ("has_dc" 1).
 std::vector<DeviceConfig> default_config();
 
 }  // namespace klxhost
