@@ -74,9 +74,19 @@ class Session : public std::enable_shared_from_this<Session> {
     res_.keep_alive(false);
     res_.body() = std::move(r.body);
     res_.prepare_payload();
-    http::async_write(stream_, res_, [self = shared_from_this()](beast::error_code, size_t) {
-      beast::error_code ignored;
-      self->stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
+    http::async_write(stream_, res_, [self = shared_from_this()](beast::error_code ec, size_t) {
+      if (ec) return;
+      self->stream_.socket().shutdown(tcp::socket::shutdown_send, ec);
+      self->drain();
+    });
+  }
+
+  // Reads what the client still sends until it closes (or the deadline): closing a socket with
+  // unread input would reset the connection and could lose the answer on its way.
+  void drain() {
+    stream_.async_read_some(net::buffer(scrap_), [self = shared_from_this()](
+                                                     beast::error_code ec, size_t) {
+      if (!ec) self->drain();
     });
   }
 
@@ -85,6 +95,7 @@ class Session : public std::enable_shared_from_this<Session> {
   beast::flat_buffer buffer_;
   std::optional<http::request_parser<http::string_body>> parser_;
   http::response<http::string_body> res_;
+  char scrap_[512];
 };
 
 }  // namespace
