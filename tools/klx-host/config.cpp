@@ -2,10 +2,14 @@
 
 #include <json/reader.h>
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <set>
+
+#include "settings_check.h"
 
 namespace klxhost {
 namespace {
@@ -91,6 +95,7 @@ klx::ValueLimit value_limit(const Json::Value& v, const std::string& where) {
     else
       fail(at, "is not low, high or level");
   }
+  if (l.low > l.high) fail(where, "has \"low\" above \"high\"");
   return l;
 }
 
@@ -109,7 +114,8 @@ void read_tables(const Json::Value& dev, const Where& w, DeviceConfig& d) {
     d.limits[k] = value_limit(limits[k], w.at("limits", k));
 }
 
-void read_scalars(const Json::Value& dev, const Where& w, DeviceConfig& d) {
+void read_scalars(const Json::Value& dev, const Where& w, DeviceConfig& d,
+                  std::vector<std::string>& warnings) {
   if (!dev.isMember("data_id")) fail(w.prefix + ":", "\"data_id\" is missing");
   if (!dev["data_id"].isUInt() || dev["data_id"].isBool())
     fail(w.at("data_id"), "must be an unsigned integer");
@@ -127,6 +133,7 @@ void read_scalars(const Json::Value& dev, const Where& w, DeviceConfig& d) {
   if (dev.isMember("settings")) {
     if (!dev["settings"].isObject()) fail(w.at("settings"), "must be an object");
     d.settings = dev["settings"];
+    check_settings(d.settings, w.at("settings"), warnings);
   }
   if (dev.isMember("answer_timeout_ms")) {
     d.answer_timeout_ms = to_int(dev["answer_timeout_ms"], w.at("answer_timeout_ms"));
@@ -143,17 +150,15 @@ DeviceConfig read_device(const Json::Value& dev, const std::string& prefix,
       "thresholds", "ao_settings", "limits", "answer_timeout_ms", "rs485"};
   if (!dev.isObject()) fail(prefix, "must be an object");
   for (const auto& k : dev.getMemberNames())
-    if (!known.count(k)) warnings.push_back(prefix + ": unknown key \"" + k + "\" ignored");
+    if (!known.count(k) && k.rfind('_', 0) != 0)  // "_comment" and the like are notes
+      warnings.push_back(prefix + ": unknown key \"" + k + "\" ignored");
   DeviceConfig d;
-  read_scalars(dev, Where{prefix}, d);
+  read_scalars(dev, Where{prefix}, d, warnings);
   read_tables(dev, Where{prefix + " (data_id " + std::to_string(d.data_id) + ")"}, d);
   return d;
 }
 
-}  // namespace
-
-std::vector<DeviceConfig> parse_config(const std::string& text, const std::string& name,
-                                       std::vector<std::string>& warnings) {
+Json::Value parse_root(const std::string& text, const std::string& name) {
   Json::CharReaderBuilder builder;
   Json::CharReaderBuilder::strictMode(&builder.settings_);
   std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
@@ -161,6 +166,24 @@ std::vector<DeviceConfig> parse_config(const std::string& text, const std::strin
   std::string errors;
   if (!reader->parse(text.data(), text.data() + text.size(), &root, &errors))
     throw ConfigError(name + ": not valid JSON: " + errors);
+  return root;
+}
+
+std::string read_config_text(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw ConfigError(path + ": " + std::strerror(errno));
+  std::string text(static_cast<size_t>(kMaxConfig) + 1, '\0');
+  in.read(&text[0], kMaxConfig + 1);
+  if (in.gcount() > kMaxConfig) throw ConfigError(path + ": larger than a configuration");
+  text.resize(static_cast<size_t>(in.gcount()));
+  return text;
+}
+
+}  // namespace
+
+std::vector<DeviceConfig> parse_config(const std::string& text, const std::string& name,
+                                       std::vector<std::string>& warnings) {
+  const Json::Value root = parse_root(text, name);
   if (!root.isObject() || !root["devices"].isArray() || root["devices"].empty())
     throw ConfigError(name + ": \"devices\" must be a list of at least one device");
   std::vector<DeviceConfig> out;
@@ -175,15 +198,32 @@ std::vector<DeviceConfig> parse_config(const std::string& text, const std::strin
 }
 
 std::vector<DeviceConfig> load_config(const std::string& path, std::vector<std::string>& warnings) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw ConfigError(path + ": cannot open");
-  std::string text(static_cast<size_t>(kMaxConfig) + 1, '\0');
-  in.read(&text[0], kMaxConfig + 1);
-  if (in.gcount() > kMaxConfig) throw ConfigError(path + ": larger than a configuration");
-  text.resize(static_cast<size_t>(in.gcount()));
-  return parse_config(text, path, warnings);
+  return parse_config(read_config_text(path), path, warnings);
 }
 
-std::vector<DeviceConfig> default_config() { return {DeviceConfig{}}; }
+ServiceConfig parse_service_config(const std::string& text, const std::string& name) {
+  const Json::Value root = parse_root(text, name);
+  ServiceConfig c;
+  const Json::Value& http = root.isObject() ? root["http"] : Json::Value::nullSingleton();
+  if (!http.isNull() && !http.isObject()) fail(name + ": \"http\"", "must be an object");
+  if (http.isMember("listen")) {
+    if (!http["listen"].isString()) fail(name + ": \"http\".\"listen\"", "must be \"[HOST:]PORT\"");
+    c.http_listen = http["listen"].asString();
+  }
+  const Json::Value& mqtt = root.isObject() ? root["mqtt"] : Json::Value::nullSingleton();
+  if (mqtt.isObject() && mqtt["site"].isString()) c.site = mqtt["site"].asString();
+  return c;
+}
+
+ServiceConfig load_service_config(const std::string& path) {
+  return parse_service_config(read_config_text(path), path);
+}
+
+// The built-in simulator's power system has a DC panel: the default device polls it too.
+std::vector<DeviceConfig> default_config() {
+  DeviceConfig d;
+  d.settings["appSetting"]["has_dc"] = 1;
+  return {d};
+}
 
 }  // namespace klxhost

@@ -16,6 +16,8 @@
 #include "klx/hex.h"
 #include "klx/link.h"
 #include "klx/pmbus_protocol.h"
+#include "ops/ops_sinks.h"
+#include "ops/service_notify.h"
 #include "plugin.h"
 #include "ports.h"
 #include "summary.h"
@@ -87,6 +89,7 @@ class Runner {
   // Export services (MQTT, HTTP); the loop only hands them copies of what happened.
   std::vector<std::unique_ptr<ExportSink>> sinks_;
   std::vector<ExportSink*> sink_list_;
+  StatusEndpoint* status_ = nullptr;  // the HTTP endpoint among the sinks, if any
 };
 
 Runner::~Runner() {
@@ -104,6 +107,7 @@ Runner::~Runner() {
 
 int Runner::run() {
   if (const int rc = setup()) return rc;
+  notify_ready();
   catch_signals();
   const int rc = poll_rounds();
   if (rc == kExitOk && !g_stop) after_rounds();
@@ -147,6 +151,11 @@ int Runner::setup() {
       return kExitFailure;
     }
   }
+  for (const auto& s : slots_)
+    if (status_)
+      status_->watch(
+          s.cfg.data_id, s.link->transport().describe(),
+          {&s.proto->protocol_counters(), &s.proto->frame_counters(), &s.link->counters()});
   return kExitOk;
 }
 
@@ -162,7 +171,7 @@ int Runner::open_services() {
   }
   cache_ = klx::RecordCache(o_.cache);
   if (!cache_.load(error)) std::cerr << "klx-host: cache not restored: " << error << "\n";
-  return kExitOk;
+  return add_ops_sinks(o_, sinks_, sink_list_, status_);
 }
 
 int Runner::setup_device(size_t index, Slot& s) {
@@ -198,6 +207,10 @@ int Runner::setup_device(size_t index, Slot& s) {
   s.dev->set_link(s.link.get());
   restore(s);
   if (!s.dev->OpenPort()) {
+    if (s.link->transport().open_failed_for_good()) {
+      std::cerr << "klx-host: " << where << ": " << s.link->last_error() << "\n";
+      return kExitUsage;
+    }
     std::cerr << "klx-host: " << s.label << ": cannot open " << s.link->transport().describe()
               << ": " << s.link->last_error() << "; retrying\n";
     s.said_down = true;
