@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "klx/hex.h"
+#include "klx/json_keys.h"
 #include "klx/replay.h"
 
 namespace klx {
@@ -49,9 +50,8 @@ Json::Value parse_line(const std::string& line, const std::string& where) {
 }
 
 ReplayEntry entry_of(const Json::Value& v, const std::string& where, ReplayPeer::Key& key) {
-  for (const auto& name : v.getMemberNames())
-    if (name != "cid1" && name != "cid2" && name != "info" && name != "rtn" && name != "timeout")
-      fail(where, "unknown key \"" + name + "\"");
+  const std::string unknown = unknown_key(v, {"cid1", "cid2", "info", "rtn", "timeout"});
+  if (!unknown.empty()) fail(where, "unknown key \"" + unknown + "\"");
   if (!v.isMember("cid1") || !v.isMember("cid2")) fail(where, "\"cid1\" and \"cid2\" are needed");
   key = {one_byte(v["cid1"], where, "cid1"), one_byte(v["cid2"], where, "cid2")};
   ReplayEntry e;

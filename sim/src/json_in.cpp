@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "klx/hex.h"
+#include "klx/json_keys.h"
 
 namespace sim {
 
@@ -37,11 +38,8 @@ void JsonIn::require_array() const {
 
 void JsonIn::only_keys(std::initializer_list<const char*> keys) const {
   require_object();
-  for (const auto& name : v_.getMemberNames()) {
-    bool known = false;
-    for (const char* k : keys) known = known || name == k;
-    if (!known) at(name.c_str()).fail("unknown key");
-  }
+  const std::string unknown = klx::unknown_key(v_, keys);
+  if (!unknown.empty()) at(unknown.c_str()).fail("unknown key");
 }
 
 double JsonIn::number() const {

@@ -23,7 +23,7 @@ class JsonIn {
   JsonIn at(unsigned index) const;
   unsigned size() const { return v_.size(); }
 
-  // Refuses members other than these (a misspelt key would otherwise be ignored silently).
+  // Refuses members other than these and notes (klx/json_keys.h).
   void only_keys(std::initializer_list<const char*> keys) const;
   void require_object() const;
   void require_array() const;

@@ -9,6 +9,7 @@
 #include <memory>
 #include <set>
 
+#include "klx/json_keys.h"
 #include "settings_check.h"
 
 namespace klxhost {
@@ -56,6 +57,7 @@ KLXVDevice::BAOSetting ao_setting(const Json::Value& v, const std::string& where
   if (!v.isObject()) fail(where, "must be an object");
   KLXVDevice::BAOSetting s;
   for (const auto& name : v.getMemberNames()) {
+    if (klx::is_note_key(name)) continue;
     const std::string at = where + ".\"" + name + "\"";
     const Json::Value& m = v[name];
     if (name == "abs_enabled")
@@ -85,6 +87,7 @@ klx::ValueLimit value_limit(const Json::Value& v, const std::string& where) {
   if (!v.isObject()) fail(where, "must be an object");
   klx::ValueLimit l;
   for (const auto& name : v.getMemberNames()) {
+    if (klx::is_note_key(name)) continue;
     const std::string at = where + ".\"" + name + "\"";
     if (name == "low")
       l.low = to_float(v[name], at);
@@ -145,13 +148,11 @@ void read_scalars(const Json::Value& dev, const Where& w, DeviceConfig& d,
 
 DeviceConfig read_device(const Json::Value& dev, const std::string& prefix,
                          std::vector<std::string>& warnings) {
-  static const std::set<std::string> known = {
-      "data_id",    "address",     "port",   "settings",          "alarm_levels",
-      "thresholds", "ao_settings", "limits", "answer_timeout_ms", "rs485"};
   if (!dev.isObject()) fail(prefix, "must be an object");
-  for (const auto& k : dev.getMemberNames())
-    if (!known.count(k) && k.rfind('_', 0) != 0)  // "_comment" and the like are notes
-      warnings.push_back(prefix + ": unknown key \"" + k + "\" ignored");
+  const std::string unknown =
+      klx::unknown_key(dev, {"data_id", "address", "port", "settings", "alarm_levels", "thresholds",
+                             "ao_settings", "limits", "answer_timeout_ms", "rs485"});
+  if (!unknown.empty()) fail(prefix + ":", "unknown key \"" + unknown + "\"");
   DeviceConfig d;
   read_scalars(dev, Where{prefix}, d, warnings);
   read_tables(dev, Where{prefix + " (data_id " + std::to_string(d.data_id) + ")"}, d);
