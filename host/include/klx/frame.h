@@ -105,6 +105,13 @@ class KLX_API FrameParser {
   void reset();
 
   State state() const { return state_; }
+  // LENID of the frame in progress once its header is parsed (INFO characters still to come
+  // with its CHKSUM and EOI); -1 before that.
+  int announced_lenid() const {
+    return state_ == State::kBody || state_ == State::kEoi
+               ? static_cast<int>(body_chars_ - kFrameChecksumChars)
+               : -1;
+  }
   const FrameCounters& counters() const { return counters_; }
 
  private:
