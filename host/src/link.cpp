@@ -13,8 +13,6 @@ constexpr size_t kInterCharChars = 20;
 constexpr std::chrono::milliseconds kInterCharFloor{50};
 // A line that never falls quiet is waited for at most this many quiet intervals.
 constexpr int kQuietLimit = 4;
-// Characters after an answer's info: CHKSUM and EOI.
-constexpr size_t kTrailerChars = 5;
 }  // namespace
 
 Transport::~Transport() = default;
@@ -91,9 +89,10 @@ std::chrono::microseconds Link::inter_char_timeout() const {
   return std::max<std::chrono::microseconds>(wire_time(kInterCharChars), kInterCharFloor);
 }
 
-void Link::answer_announced(size_t chars_left) {
+// Counted from now, as if the whole frame were still to come: a header's worth too generous.
+void Link::answer_announced(size_t frame_chars) {
   if (!awaiting_) return;
-  deadline_ = std::max(deadline_, now() + wire_time(chars_left + kTrailerChars) + answer_timeout_);
+  deadline_ = std::max(deadline_, now() + wire_time(frame_chars) + answer_timeout_);
 }
 
 Link::Clock::time_point Link::send_due() const {

@@ -75,8 +75,8 @@ class KLX_API Link {
   // When the next command may go out, as far as quiet and back-off are concerned.
   Clock::time_point send_due() const;
 
-  // An answer's header is in and announces `chars_left` more characters (info, checksum, EOI).
-  void answer_announced(size_t chars_left);
+  // An answer's header is in and announces a frame of `frame_chars` characters, SOI to EOI.
+  void answer_announced(size_t frame_chars);
   // A frame is (true) or is no longer (false) partly received.
   void set_in_frame(bool in_frame) { in_frame_ = in_frame; }
   bool stalled(Clock::time_point now) const;
