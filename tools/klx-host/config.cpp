@@ -1,16 +1,14 @@
 #include "config.h"
 
-#include <json/reader.h>
-
 #include <cmath>
-#include <fstream>
-#include <memory>
 #include <set>
+
+#include "klx/json_read.h"
 
 namespace klxhost {
 namespace {
 
-constexpr std::streamsize kMaxConfig = 4 << 20;
+constexpr size_t kMaxConfig = 4 << 20;
 
 // Names the place of a value in messages: `config.json: device 0 (data_id 7): "alarm_levels"."x"`.
 struct Where {
@@ -154,13 +152,9 @@ DeviceConfig read_device(const Json::Value& dev, const std::string& prefix,
 
 std::vector<DeviceConfig> parse_config(const std::string& text, const std::string& name,
                                        std::vector<std::string>& warnings) {
-  Json::CharReaderBuilder builder;
-  Json::CharReaderBuilder::strictMode(&builder.settings_);
-  std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
   Json::Value root;
   std::string errors;
-  if (!reader->parse(text.data(), text.data() + text.size(), &root, &errors))
-    throw ConfigError(name + ": not valid JSON: " + errors);
+  if (!klx::parse_json(text, root, errors)) throw ConfigError(name + ": not valid JSON: " + errors);
   if (!root.isObject() || !root["devices"].isArray() || root["devices"].empty())
     throw ConfigError(name + ": \"devices\" must be a list of at least one device");
   std::vector<DeviceConfig> out;
@@ -175,12 +169,8 @@ std::vector<DeviceConfig> parse_config(const std::string& text, const std::strin
 }
 
 std::vector<DeviceConfig> load_config(const std::string& path, std::vector<std::string>& warnings) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw ConfigError(path + ": cannot open");
-  std::string text(static_cast<size_t>(kMaxConfig) + 1, '\0');
-  in.read(&text[0], kMaxConfig + 1);
-  if (in.gcount() > kMaxConfig) throw ConfigError(path + ": larger than a configuration");
-  text.resize(static_cast<size_t>(in.gcount()));
+  std::string text, error;
+  if (!klx::read_file_capped(path, kMaxConfig, text, error)) throw ConfigError(path + ": " + error);
   return parse_config(text, path, warnings);
 }
 
