@@ -97,9 +97,10 @@ Runner::~Runner() {
 int Runner::run() {
   if (const int rc = setup()) return rc;
   catch_signals();
-  const int rc = poll_rounds();
+  int rc = poll_rounds();
   if (rc == kExitOk && !g_stop) after_rounds();
   for (const auto& s : slots_) print_counters(s);
+  if (!report_storage(std::cerr, trace_, cache_, db_.get()) && rc == kExitOk) rc = kExitFailure;
   return rc;
 }
 
@@ -152,7 +153,11 @@ int Runner::open_services() {
     return kExitUsage;
   }
   cache_ = klx::RecordCache(o_.cache);
-  if (!cache_.load(error)) std::cerr << "klx-host: cache not restored: " << error << "\n";
+  if (!cache_.check_path(error)) {
+    std::cerr << "klx-host: cache " << error << "\n";
+    return kExitUsage;
+  }
+  if (!cache_.load(error)) std::cerr << "klx-host: cache not restored: " << error << "; ignored\n";
   return kExitOk;
 }
 
