@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
   try {
     HistoryRange range;
     if (!from.empty()) range.from = parse_time_arg(from);
-    if (!to.empty()) range.to = parse_time_arg(to);
+    if (!to.empty()) range.to = parse_time_arg(to, true);
     range.data_id = data_id;
     HistoryReader db(db_path);
     if (!fields.empty())
