@@ -220,11 +220,16 @@ int pmbuspower_419<Data, SpId>::process_payload() {
 template <class Data, int SpId>
 int pmbuspower_419<Data, SpId>::Reset() {
   std::cout << "pmbuspower_419 data_id:" << this->data_id_ << " reset called" << std::endl;
-  const long elapsed = poll::seconds_since_round(this->last_round_time_);
+  long elapsed = poll::seconds_since_round(this->last_round_time_);
+  // A clock set back behind the last round would keep it fresh for as long as the step: the
+  // count of silence restarts from the moment the step is seen.
+  if (elapsed < 0) {
+    this->last_round_time_ = device_clock::local_now();
+    elapsed = 0;
+  }
   const std::string id = "120600180010";
   const int level = this->alarm_levels_[id];
   if (level != 0) {
-    // A clock set back behind the last round counts as a fresh round.
     const bool lost = elapsed >= 120;
     std::cout << "data_id:" << this->data_id_
               << (lost ? " reset from refreshstatus" : " reset from rounddone") << std::endl;

@@ -100,13 +100,20 @@ void mode1_ac(Dev& dev) {
   check_frequency(dev, lines[1], 1);
 }
 
+// Without a panel-count byte there is one panel: the byte kept as the count is then the low byte
+// of the bus voltage, not a number of panels.
+template <class Dev>
+bool one_panel_layout(const Dev& dev) {
+  return dev.no_dc_number_ == 1;
+}
+
 // The second panel is reported under its own identifiers with the first panel's settings.
 template <class Dev>
 void mode1_dc(Dev& dev) {
   const auto& data = dev.data_;
   check_and_report(dev, "419620401001", "419620401001", "419120400001", data.dc.current);
   check_and_report(dev, "419620301001", "419620301001", "419120300001", data.dc.voltage);
-  if (dev.dc_number_ < 2) return;
+  if (one_panel_layout(dev) || dev.dc_number_ < 2) return;
   check_and_report(dev, "419620401002", "419620401001", "419120400002", data.dc_2.current);
   check_and_report(dev, "419620301002", "419620301001", "419120300002", data.dc_2.voltage);
 }
@@ -191,7 +198,8 @@ void fuse_rules(GatedRules& rules, const Panel& panel, const char* head, unsigne
 }
 
 // Mode 2, DC: the bus voltage against the thresholds of its three codes, then both panels'
-// fuses; the second panel's codes are numbered on from 019, its names start again at 001.
+// fuses; the second panel's codes are numbered on from 019, its names start again at 001. The
+// second panel's count is trusted whatever the count byte says, except where there is none.
 template <class Dev>
 void mode2_dc(Dev& dev, GatedRules& rules) {
   const auto& data = dev.data_;
@@ -204,7 +212,7 @@ void mode2_dc(Dev& dev, GatedRules& rules) {
             [&] { return volts < rules.threshold(); });
   rules.add("210600340010", text, "直流总电压过高告警", [&] { return volts > rules.threshold(); });
   fuse_rules(rules, data.dc, "直流屏1", 0);
-  fuse_rules(rules, data.dc_2, "直流屏2", 18);
+  if (!one_panel_layout(dev)) fuse_rules(rules, data.dc_2, "直流屏2", 18);
 }
 
 template <class Dev>

@@ -93,6 +93,34 @@ TEST(DcPanels, AlarmAnswerWithTwoPanels) {
   EXPECT_EQ(at(one, 577, 1), "00");
 }
 
+// Without a panel-count byte the byte kept as the count is the bus voltage's low byte (0x33 of
+// 53.3 V): there is still one panel, and neither mode states anything of a second one, even with
+// a second panel's fuse count left in the record. The diagnostic line keeps the byte.
+TEST(DcPanels, OnePanelWithoutCountByteWhateverItsVoltage) {
+  for (int mode : {1, 2}) {
+    SCOPED_TRACE("mode " + std::to_string(mode));
+    TestDevice dev;
+    await_dc(dev);
+    dev.has_ac_ = false;
+    dev.b_mode_ = mode;
+    dev.data_.dc_2.alert_m_count = 2;
+    dev.alarm_levels_["120600470190"] = 1;
+    StdoutCapture cap;
+    dev.answer(H("00 33335542 00004841 00 00 00"), 0x42);
+    ASSERT_EQ(dev.no_dc_number_, 1);
+    EXPECT_NE(cap.take().find("PMBUSPOWER_42_41 dc_number:51\n"), std::string::npos);
+    std::vector<std::string> checks, rules;
+    for (const auto& c : dev.rec.checks) checks.push_back(c.id);
+    ASSERT_FALSE(dev.rec.batches.empty());
+    for (const auto& r : dev.rec.batches.back()) rules.push_back(r.key);
+    if (mode == 1) {
+      EXPECT_EQ(checks, (std::vector<std::string>{"419620401001", "419620301001"}));
+    } else {
+      EXPECT_EQ(rules, std::vector<std::string>{}) << "the first panel counts no fuse";
+    }
+  }
+}
+
 TEST(DcPanels, NoSecondPanelBehindABrokenFirst) {
   TestDevice dev;
   await_dc(dev);

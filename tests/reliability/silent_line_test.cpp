@@ -65,6 +65,26 @@ TEST(SilentLine, StaleDataRefusedCommunicationAlarmRaisedThenCleared) {
   EXPECT_EQ(h.get("out_v"), "53.5");
 }
 
+// The clock is set back an hour while the line is dead: the last round lies in the future, and
+// the count of silence restarts when a Reset sees that, so the alarm is up within 120 s of it
+// (plus the 10 s between two Resets) rather than after the hour.
+TEST(ClockJumps, SetBackWhileTheLineIsDeadStillRaisesTheAlarm) {
+  test_clock::Frozen clock(1700000000);
+  sim::Model m = silent_between(30, 1e9);
+  m.faults.push_back(silent_between(-1e9, 0).faults[0]);  // the simulator's time goes back too
+  InProcessHost h(m, kSettings);
+  h.device().alarm_levels_[kComm] = 1;
+  while (h.simulator().elapsed() < 31) h.tick();
+  ASSERT_GT(h.rounds(), 0u);
+
+  test_clock::advance(-3600);
+  const time_t stepped = test_clock::now();
+  while (test_clock::now() < stepped + 200 && !h.host().alarms.active(kComm)) h.tick();
+  ASSERT_TRUE(h.host().alarms.active(kComm)) << "the set-back clock hides the dead line";
+  EXPECT_GE(test_clock::now() - stepped, 120);
+  EXPECT_LE(test_clock::now() - stepped, 120 + 10);
+}
+
 // Rounds go on through a clock set back by an hour and forward by a day. Set back, the last round
 // lies in the future: data stays fresh and no alarm rises. Set forward, a Reset before the next
 // round sees a day without a round and raises the communication alarm; that round clears it, and

@@ -59,12 +59,14 @@ void HostEvents::on_report(KLXVDevice& dev, const std::string& id, float value) 
 }
 
 void HostEvents::log_transitions(uint32_t data_id, const std::vector<klx::AlarmTransition>& ts) {
+  const std::time_t now = std::time(nullptr);
   for (const auto& t : ts) {
     std::cerr << "klx-host: data_id " << data_id << ": alarm " << (t.raised ? "raised" : "cleared")
               << ": level " << t.level << " key " << t.key << " alarm_id " << t.alarm_id
               << " text1 \"" << t.text1 << "\" text2 \"" << t.text2 << "\"\n";
-    if (s_.db && !s_.db->save_alarm(data_id, std::time(nullptr), t))
-      warn("alarm log", s_.db->last_error());
+    if (s_.db && !s_.db->save_alarm(data_id, now, t)) warn("alarm log", s_.db->last_error());
+    if (s_.sinks)
+      for (ExportSink* sink : *s_.sinks) sink->alarm_changed({data_id, now, &t});
   }
 }
 

@@ -8,6 +8,7 @@
 #include <ostream>
 #include <string>
 
+#include "export_sink.h"
 #include "klx/events.h"
 #include "klx/store.h"
 #include "trace.h"
@@ -17,7 +18,8 @@ namespace klxhost {
 struct Services {
   Trace* trace = nullptr;
   klx::RecordCache* cache = nullptr;
-  klx::HistoryDb* db = nullptr;  // may be null: no --db
+  klx::HistoryDb* db = nullptr;                     // may be null: no --db
+  const std::vector<ExportSink*>* sinks = nullptr;  // may be null: nothing exported
 };
 
 class HostEvents : public klx::DeviceEvents {

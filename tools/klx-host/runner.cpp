@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <csignal>
+#include <ctime>
 #include <iostream>
 #include <memory>
 
 #include "config.h"
+#include "export_sink.h"
 #include "host_events.h"
 #include "json_out.h"
 #include "klx/frame.h"
@@ -72,6 +74,8 @@ class Runner {
   void ioctl(Slot& s, const IoctlRequest& r);
   void await_answer(Slot& s);
   void print_counters(const Slot& s) const;
+  void tell_round(const Slot& s, Clock::time_point now);
+  void tell_line(const Slot& s, bool up);
 
   const Options& o_;
   Trace trace_;
@@ -79,6 +83,9 @@ class Runner {
   std::unique_ptr<klx::HistoryDb> db_;
   std::unique_ptr<Plugin> plugin_;
   std::vector<Slot> slots_;
+  // Export services (MQTT, HTTP); the loop only hands them copies of what happened.
+  std::vector<std::unique_ptr<ExportSink>> sinks_;
+  std::vector<ExportSink*> sink_list_;
 };
 
 Runner::~Runner() {
@@ -99,6 +106,7 @@ int Runner::run() {
   catch_signals();
   int rc = poll_rounds();
   if (rc == kExitOk && !g_stop) after_rounds();
+  for (ExportSink* sink : sink_list_) sink->stopping();
   for (const auto& s : slots_) print_counters(s);
   if (!report_storage(std::cerr, trace_, cache_, db_.get()) && rc == kExitOk) rc = kExitFailure;
   return rc;
@@ -171,7 +179,8 @@ int Runner::setup_device(size_t index, Slot& s) {
     std::cerr << "klx-host: " << where << ": the plug-in's device has no protocol layer\n";
     return kExitFailure;
   }
-  s.events = std::make_unique<HostEvents>(Services{&trace_, &cache_, db_.get()}, c.limits);
+  s.events =
+      std::make_unique<HostEvents>(Services{&trace_, &cache_, db_.get(), &sink_list_}, c.limits);
   s.dev->set_events(s.events.get());
   s.dev->Init(std::weak_ptr<KLXController>(), c.data_id, c.settings);
   s.proto->address_ = c.address;
@@ -219,6 +228,7 @@ int Runner::poll_rounds() {
   while (!g_stop) {
     auto now = Clock::now();
     for (auto& s : slots_) service(s, now);
+    for (ExportSink* sink : sink_list_) sink->loop_pass(now);
     if (o_.rounds && rounds_done()) return kExitOk;
     if (o_.rounds && !watchdog(now)) return kExitFailure;
     if (now >= next_tick) {
@@ -243,8 +253,10 @@ int Runner::poll_rounds() {
 void Runner::service(Slot& s, Clock::time_point now) {
   s.link->maintain(now);
   const bool open = s.link->is_open();
-  if (open && s.said_down)
+  if (open && s.said_down) {
     std::cerr << "klx-host: " << s.label << ": " << s.link->transport().describe() << " open\n";
+    tell_line(s, true);
+  }
   s.said_down = open ? false : s.said_down;
   if (open) s.proto->service_input();
   s.proto->service_timeout();
@@ -252,10 +264,12 @@ void Runner::service(Slot& s, Clock::time_point now) {
     std::cerr << "klx-host: " << s.label << ": " << s.link->transport().describe()
               << " down: " << s.link->last_error() << "; retrying\n";
     s.said_down = true;
+    tell_line(s, false);
   }
   if (s.dev->round_flag_) {
     s.dev->round_flag_ = 0;
     ++s.rounds;
+    tell_round(s, now);
     s.last_progress = now;
     const auto* latest = cache_.latest(s.cfg.data_id);
     std::cerr << round_summary(s.cfg.data_id, s.rounds,
@@ -350,6 +364,25 @@ void Runner::await_answer(Slot& s) {
     if (!s.link->awaiting()) break;
     wait_until(s.link->deadline());
   }
+}
+
+void Runner::tell_round(const Slot& s, Clock::time_point now) {
+  if (sink_list_.empty()) return;
+  const auto* latest = cache_.latest(s.cfg.data_id);
+  RoundEvent e;
+  e.data_id = s.cfg.data_id;
+  e.label = s.label;
+  e.round = s.rounds;
+  e.time = std::time(nullptr);
+  e.record = latest ? &latest->record : nullptr;
+  e.duration = now - s.last_progress;
+  for (ExportSink* sink : sink_list_) sink->round_completed(e);
+}
+
+void Runner::tell_line(const Slot& s, bool up) {
+  const LineEvent e{s.cfg.data_id, up, s.link->transport().describe(),
+                    up ? std::string() : s.link->last_error()};
+  for (ExportSink* sink : sink_list_) sink->line_changed(e);
 }
 
 void Runner::print_counters(const Slot& s) const {

@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "acquisition/byte_reader.h"
 #include "record_fields.h"
 
 namespace record_json {
@@ -75,6 +76,17 @@ struct ToJson : Visitor {
   }
 };
 
+// For consumers that want numbers only: an absent value (the invalid marker, a value whose
+// bytes are all equal, a non-finite one) is null.
+struct ToState : ToJson {
+  void f32(const std::string& p, le_f32& v) override {
+    const float f = v.get();
+    const bool absent =
+        ByteReader::absent(v.bytes) || record_fields::is_invalid_marker(f) || !std::isfinite(f);
+    slot(root, p) = absent ? Json::Value() : float_json(f);
+  }
+};
+
 struct ToTable : Visitor {
   std::vector<std::pair<std::string, std::string>> rows;
   void u32(const std::string& p, le_u32& v) override {
@@ -135,6 +147,13 @@ struct FromJson : Visitor {
 Json::Value to_json(const korvantis_419_Data_t& rec) {
   korvantis_419_Data_t copy = rec;
   ToJson v;
+  record_fields::walk(copy, v);
+  return v.root;
+}
+
+Json::Value state_json(const korvantis_419_Data_t& rec) {
+  korvantis_419_Data_t copy = rec;
+  ToState v;
   record_fields::walk(copy, v);
   return v.root;
 }

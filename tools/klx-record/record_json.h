@@ -12,6 +12,9 @@
 namespace record_json {
 
 Json::Value to_json(const korvantis_419_Data_t& rec);
+// The same nesting with every absent value (invalid marker, all-equal bytes, non-finite) as
+// null: the form published to brokers and HTTP clients.
+Json::Value state_json(const korvantis_419_Data_t& rec);
 std::string to_text(const Json::Value& v);  // indented JSON; floats read back to the same float
 std::string to_table(const korvantis_419_Data_t& rec);
 
