@@ -3,6 +3,7 @@
 #include <ctime>
 
 #include "sim/answers.h"
+#include "sim/bus.h"
 #include "sim/control.h"
 
 namespace sim {
@@ -169,8 +170,8 @@ void Simulator::raise_change_flags() {
 }
 
 std::unique_ptr<klx::Peer> make_simulator(const std::string& model_path, uint8_t address) {
-  Model model = model_path.empty() ? default_model() : load_model_file(model_path);
-  return std::make_unique<Simulator>(std::move(model), address);
+  if (!model_path.empty()) return make_line(load_line_file(model_path, address));
+  return std::make_unique<Simulator>(default_model(), address);
 }
 
 }  // namespace sim
