@@ -1,4 +1,5 @@
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <cmath>
 
@@ -102,6 +103,13 @@ std::string foreign_tables(sqlite3* db, std::string& error) {
 }  // namespace
 
 std::unique_ptr<HistoryDb> HistoryDb::open(const std::string& path, std::string& error) {
+  // A device or a pipe would be opened and written as if it were a file (a link to a file of
+  // ours is fine: SQLite writes the file and keeps its journal beside it).
+  struct stat st {};
+  if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+    error = path + ": exists and is not a regular file";
+    return nullptr;
+  }
   sqlite3* db = nullptr;
   const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
   if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
