@@ -2,27 +2,17 @@
 
 #include <stdexcept>
 
+#include "klx/hex.h"
+
 namespace klx {
 namespace {
 
-const char kHexDigits[] = "0123456789ABCDEF";
-
-int hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
-void put_byte(std::string& out, uint8_t b) {
-  out += kHexDigits[b >> 4];
-  out += kHexDigits[b & 0x0F];
-}
+void put_byte(std::string& out, uint8_t b) { append_hex(out, &b, 1, true); }
 
 // Reads `digits` hex characters at `at`; the characters were checked on arrival.
 unsigned read_hex(const std::string& s, size_t at, size_t digits) {
   unsigned v = 0;
-  for (size_t i = 0; i < digits; ++i) v = (v << 4) | static_cast<unsigned>(hex_value(s[at + i]));
+  for (size_t i = 0; i < digits; ++i) v = (v << 4) | static_cast<unsigned>(hex_digit(s[at + i]));
   return v;
 }
 
@@ -130,7 +120,7 @@ void FrameParser::step(uint8_t c, const Sink& sink) {
     if (state_ == State::kEoi) return on_frame_complete(sink);
     return reject(FrameError::kLenidMismatch, sink);  // fewer characters than LENID announced
   }
-  if (hex_value(static_cast<char>(c)) < 0) return reject(FrameError::kBadHex, sink);
+  if (hex_digit(static_cast<char>(c)) < 0) return reject(FrameError::kBadHex, sink);
   if (state_ == State::kEoi) return reject(FrameError::kLenidMismatch, sink);  // more than LENID
   chars_ += static_cast<char>(c);
   if (state_ == State::kHeader && chars_.size() == kFrameHeaderChars)

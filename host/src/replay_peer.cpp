@@ -4,6 +4,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "klx/hex.h"
 #include "klx/json_read.h"
 #include "klx/replay.h"
 
@@ -20,13 +21,6 @@ constexpr size_t kMaxScript = 16 << 20;
   throw std::runtime_error(where + ": " + what);
 }
 
-int hex_digit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 std::vector<uint8_t> hex_bytes(const Json::Value& v, const std::string& where,
                                const std::string& key) {
   if (!v.isString()) fail(where, "\"" + key + "\" must be a hex string");
@@ -34,11 +28,7 @@ std::vector<uint8_t> hex_bytes(const Json::Value& v, const std::string& where,
   if (s.size() % 2) fail(where, "\"" + key + "\" has an odd number of hex digits");
   std::vector<uint8_t> out;
   out.reserve(s.size() / 2);
-  for (size_t i = 0; i < s.size(); i += 2) {
-    const int hi = hex_digit(s[i]), lo = hex_digit(s[i + 1]);
-    if (hi < 0 || lo < 0) fail(where, "\"" + key + "\" is not hex: " + s);
-    out.push_back(static_cast<uint8_t>(hi << 4 | lo));
-  }
+  if (!from_hex(s, out)) fail(where, "\"" + key + "\" is not hex: " + s);
   return out;
 }
 

@@ -13,6 +13,7 @@
 #include <iostream>
 
 #include "klx/frame.h"
+#include "klx/hex.h"
 
 namespace {
 
@@ -27,10 +28,8 @@ std::string printable(const std::vector<uint8_t>& bytes) {
     if (b >= 0x20 && b < 0x7F) {
       s += static_cast<char>(b);
     } else {
-      static const char hex[] = "0123456789ABCDEF";
       s += "\\x";
-      s += hex[b >> 4];
-      s += hex[b & 0x0F];
+      klx::append_hex(s, &b, 1, true);
     }
   }
   return s;

@@ -2,6 +2,7 @@
 
 #include <ctime>
 
+#include "klx/hex.h"
 #include "sim/answers.h"
 #include "sim/bus.h"
 #include "sim/control.h"
@@ -10,14 +11,9 @@ namespace sim {
 namespace {
 
 int hex_pair(const std::vector<uint8_t>& raw, size_t at) {
-  auto digit = [](uint8_t c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-  };
   if (at + 1 >= raw.size()) return -1;
-  const int hi = digit(raw[at]), lo = digit(raw[at + 1]);
+  const int hi = klx::hex_digit(static_cast<char>(raw[at]));
+  const int lo = klx::hex_digit(static_cast<char>(raw[at + 1]));
   return hi < 0 || lo < 0 ? -1 : hi << 4 | lo;
 }
 

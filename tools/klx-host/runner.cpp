@@ -13,6 +13,7 @@
 #include "host_events.h"
 #include "json_out.h"
 #include "klx/frame.h"
+#include "klx/hex.h"
 #include "klx/link.h"
 #include "klx/pmbus_protocol.h"
 #include "plugin.h"
@@ -354,7 +355,7 @@ void Runner::ioctl(Slot& s, const IoctlRequest& r) {
   const size_t shown = written > 0 ? std::min(written, kIoctlOutput) : 0;
   trace_.ioctl(r.code, result, written, out, shown);
   std::cerr << "klx-host: ioctl " << r.code << ": result " << result << ", written " << written
-            << ", out " << hex_of(out, shown) << "\n";
+            << ", out " << klx::to_hex(out, shown) << "\n";
   await_answer(s);
 }
 

@@ -7,6 +7,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "klx/hex.h"
 #include "klx/json_read.h"
 #include "record_input.h"
 #include "record_json.h"
@@ -47,9 +48,7 @@ int encode(const Options& o) {
       throw std::runtime_error("cannot write " + o.out);
     return 0;
   }
-  static const char digits[] = "0123456789abcdef";
-  for (size_t i = 0; i < sizeof rec; ++i) std::cout << digits[p[i] >> 4] << digits[p[i] & 15];
-  std::cout << "\n";
+  std::cout << klx::to_hex(p, sizeof rec) << "\n";
   return 0;
 }
 

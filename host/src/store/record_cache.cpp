@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "klx/hex.h"
 #include "klx/json_read.h"
 #include "klx/store.h"
 
@@ -19,33 +20,10 @@ constexpr const char* kFormat = "klx-record-cache";
 constexpr size_t kMaxFile = 8 << 20;
 constexpr size_t kMaxRecord = 65536;
 
-std::string to_hex(const std::vector<uint8_t>& b) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(b.size() * 2);
-  for (uint8_t v : b) {
-    out += digits[v >> 4];
-    out += digits[v & 15];
-  }
-  return out;
-}
-
-bool from_hex(const std::string& s, std::vector<uint8_t>& out) {
-  if (s.size() % 2 || s.size() / 2 > kMaxRecord) return false;
+bool record_from_hex(const std::string& s, std::vector<uint8_t>& out) {
+  if (s.size() / 2 > kMaxRecord) return false;
   out.clear();
-  for (size_t i = 0; i < s.size(); i += 2) {
-    int v = 0;
-    for (char c : {s[i], s[i + 1]}) {
-      const int d = (c >= '0' && c <= '9')   ? c - '0'
-                    : (c >= 'a' && c <= 'f') ? c - 'a' + 10
-                    : (c >= 'A' && c <= 'F') ? c - 'A' + 10
-                                             : -1;
-      if (d < 0) return false;
-      v = v << 4 | d;
-    }
-    out.push_back(static_cast<uint8_t>(v));
-  }
-  return true;
+  return static_cast<bool>(from_hex(s, out));
 }
 
 bool parse_entry(const Json::Value& v, uint32_t& data_id, RecordCache::Entry& e) {
@@ -53,7 +31,7 @@ bool parse_entry(const Json::Value& v, uint32_t& data_id, RecordCache::Entry& e)
     return false;
   data_id = v["data_id"].asUInt();
   e.sp_id = v["sp_id"].asInt();
-  return from_hex(v["record"].asString(), e.record);
+  return record_from_hex(v["record"].asString(), e.record);
 }
 
 std::string errno_text(const std::string& what) { return what + ": " + std::strerror(errno); }
