@@ -12,6 +12,9 @@ install(TARGETS klxhost LIBRARY DESTINATION ${KLX_INSTALL_LIBDIR} NAMELINK_SKIP)
 install(TARGETS korvantis_419 LIBRARY DESTINATION ${KLX_INSTALL_PLUGINDIR})
 set_target_properties(korvantis_419 PROPERTIES INSTALL_RPATH "$ORIGIN/..")
 
+# The user's page of device options, control codes and alarms (klx-host --help points to it).
+install(FILES ${PROJECT_SOURCE_DIR}/docs/device-options.md DESTINATION share/doc/korvantis-419)
+
 set(klx_packaged_tools)
 foreach(tool klx-host klx-sim klx-record klx-history)
   if(TARGET ${tool})

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "cli_exit.h"
 #include "line_server.h"
 #include "ports.h"
 #include "sim/bus.h"
@@ -134,7 +135,11 @@ int main(int argc, char** argv) {
                  "seconds (0: never)")
       ->needs(listen);
   app.add_flag("-v,--verbose", o.verbose, "log every command and answer to standard error");
-  CLI11_PARSE(app, argc, argv);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return klxcli::exit_code(app, e);
+  }
 
   std::unique_ptr<klx::Peer> peer;
   try {

@@ -94,21 +94,25 @@ TEST_F(HistoryTool, ClearRefusals) {
   const struct {
     std::vector<std::string> args;
     std::string err;
+    int status;  // 2 for a command-line mistake
   } rows[] = {
       {{"--db", "/nonexistent/h.db"},
-       "klx-history: /nonexistent/h.db: unable to open database file\n"},
+       "klx-history: /nonexistent/h.db: unable to open database file\n",
+       1},
       {{"--csv", "dc.volts"},
        "klx-history: the record has no field \"dc.volts\"; fields are named as in klx-record "
-       "--table (dc.voltage, acChannel[0].a, rcChannel[2].current, ...)\n"},
+       "--table (dc.voltage, acChannel[0].a, rcChannel[2].current, ...)\n",
+       1},
       {{"--from", "yesterday"},
        "klx-history: not a time: \"yesterday\" (epoch seconds, or YYYY-MM-DD [HH:MM[:SS]] local "
-       "time)\n"},
+       "time)\n",
+       2},
   };
   for (const auto& row : rows) {
     std::vector<std::string> args = row.args;
     if (args[0] != "--db") args.insert(args.begin(), {"--db", path_});
     const ToolRun r = run_tool("klx-history", args);
-    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.status, row.status);
     EXPECT_EQ(r.err, row.err);
   }
 }

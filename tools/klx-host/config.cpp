@@ -4,6 +4,7 @@
 #include <set>
 
 #include "klx/json_read.h"
+#include "settings_check.h"
 
 namespace klxhost {
 namespace {
@@ -89,6 +90,7 @@ klx::ValueLimit value_limit(const Json::Value& v, const std::string& where) {
     else
       fail(at, "is not low, high or level");
   }
+  if (l.low > l.high) fail(where, "has \"low\" above \"high\"");
   return l;
 }
 
@@ -107,7 +109,8 @@ void read_tables(const Json::Value& dev, const Where& w, DeviceConfig& d) {
     d.limits[k] = value_limit(limits[k], w.at("limits", k));
 }
 
-void read_scalars(const Json::Value& dev, const Where& w, DeviceConfig& d) {
+void read_scalars(const Json::Value& dev, const Where& w, DeviceConfig& d,
+                  std::vector<std::string>& warnings) {
   if (!dev.isMember("data_id")) fail(w.prefix + ":", "\"data_id\" is missing");
   if (!dev["data_id"].isUInt() || dev["data_id"].isBool())
     fail(w.at("data_id"), "must be an unsigned integer");
@@ -125,6 +128,7 @@ void read_scalars(const Json::Value& dev, const Where& w, DeviceConfig& d) {
   if (dev.isMember("settings")) {
     if (!dev["settings"].isObject()) fail(w.at("settings"), "must be an object");
     d.settings = dev["settings"];
+    check_settings(d.settings, w.at("settings"), warnings);
   }
   if (dev.isMember("answer_timeout_ms")) {
     d.answer_timeout_ms = to_int(dev["answer_timeout_ms"], w.at("answer_timeout_ms"));
@@ -143,7 +147,7 @@ DeviceConfig read_device(const Json::Value& dev, const std::string& prefix,
   for (const auto& k : dev.getMemberNames())
     if (!known.count(k)) warnings.push_back(prefix + ": unknown key \"" + k + "\" ignored");
   DeviceConfig d;
-  read_scalars(dev, Where{prefix}, d);
+  read_scalars(dev, Where{prefix}, d, warnings);
   read_tables(dev, Where{prefix + " (data_id " + std::to_string(d.data_id) + ")"}, d);
   return d;
 }
@@ -174,6 +178,11 @@ std::vector<DeviceConfig> load_config(const std::string& path, std::vector<std::
   return parse_config(text, path, warnings);
 }
 
-std::vector<DeviceConfig> default_config() { return {DeviceConfig{}}; }
+// The built-in simulator's power system has a DC panel: the default device polls it too.
+std::vector<DeviceConfig> default_config() {
+  DeviceConfig d;
+  d.settings["appSetting"]["has_dc"] = 1;
+  return {d};
+}
 
 }  // namespace klxhost

@@ -43,7 +43,8 @@ struct ConfigError : std::runtime_error {
 std::vector<DeviceConfig> parse_config(const std::string& text, const std::string& name,
                                        std::vector<std::string>& warnings);
 std::vector<DeviceConfig> load_config(const std::string& path, std::vector<std::string>& warnings);
-// One device as the runner has it without --config: data identifier 1, address 1, port sim.
+// One device as the runner has it without --config: data identifier 1, address 1, port sim, its
+// DC section polled ("has_dc" 1).
 std::vector<DeviceConfig> default_config();
 
 }  // namespace klxhost

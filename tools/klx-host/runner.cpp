@@ -203,6 +203,10 @@ int Runner::setup_device(size_t index, Slot& s) {
   s.dev->set_link(s.link.get());
   restore(s);
   if (!s.dev->OpenPort()) {
+    if (s.link->transport().open_failed_for_good()) {
+      std::cerr << "klx-host: " << where << ": " << s.link->last_error() << "\n";
+      return kExitUsage;
+    }
     std::cerr << "klx-host: " << s.label << ": cannot open " << s.link->transport().describe()
               << ": " << s.link->last_error() << "; retrying\n";
     s.said_down = true;

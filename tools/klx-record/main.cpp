@@ -7,6 +7,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "cli_exit.h"
 #include "klx/hex.h"
 #include "klx/json_read.h"
 #include "record_input.h"
@@ -67,7 +68,11 @@ int main(int argc, char** argv) {
   app.add_option("--data-id", o.data_id, "the device's record in a cache of several");
   app.add_option("-o,--out", o.out, "with --encode: write the raw record to this file");
   app.add_flag("--table", o.table, "an aligned text table instead of JSON");
-  CLI11_PARSE(app, argc, argv);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return klxcli::exit_code(app, e);
+  }
 
   try {
     if (!o.encode.empty()) return encode(o);

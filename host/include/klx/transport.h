@@ -37,6 +37,9 @@ class KLX_API Transport {
   virtual SteadyClock::time_point next_due() const { return SteadyClock::time_point::max(); }
   // The line as a person would name it ("/dev/ttyS1 at 9600", "tcp 10.0.0.5:4001").
   virtual std::string describe() const = 0;
+  // True after an open that no retry can mend (no such device, not a serial line, no permission,
+  // held by another program): the error says what to do.
+  virtual bool open_failed_for_good() const { return false; }
 };
 
 // A serial device opened raw: `baud` (e.g. 9600), 8 data bits, no parity, 1 stop bit, no flow
