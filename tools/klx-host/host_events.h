@@ -8,6 +8,7 @@
 #include <ostream>
 #include <string>
 
+#include "capture.h"
 #include "export_sink.h"
 #include "klx/events.h"
 #include "klx/store.h"
@@ -20,6 +21,7 @@ struct Services {
   klx::RecordCache* cache = nullptr;
   klx::HistoryDb* db = nullptr;                     // may be null: no --db
   const std::vector<ExportSink*>* sinks = nullptr;  // may be null: nothing exported
+  Capture* capture = nullptr;                       // may be null: no --capture
 };
 
 class HostEvents : public klx::DeviceEvents {
@@ -34,6 +36,7 @@ class HostEvents : public klx::DeviceEvents {
                 int count) override;
   bool on_batch(KLXVDevice& dev, const std::vector<rule_value>& rules) override;
   void on_report(KLXVDevice& dev, const std::string& id, float value) override;
+  void on_exchange(KLXVDevice& dev, int cid1, int cid2, const klx::Frame* answer) override;
 
   const klx::AlarmBook& alarms() const { return alarms_; }
 
