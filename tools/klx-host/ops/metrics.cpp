@@ -129,6 +129,16 @@ void rectifier_metrics(Exposition& x, const std::vector<Device>& devs, const Lab
   });
 }
 
+// The record has no panel count: a second panel that was never decoded stays all zero, and
+// exporting it would show a collapsed bus. A panel with any value or count set is there.
+bool second_panel_present(const Json::Value& p) {
+  for (const char* key : {"voltage", "current", "m_count", "alert_m_count"}) {
+    double v = 0;
+    if (value_of(p[key], v) && v != 0) return true;
+  }
+  return false;
+}
+
 void dc_metrics(Exposition& x, const std::vector<Device>& devs, const Labels& site) {
   for (const auto& [name, field, help] :
        {std::make_tuple("klx_dc_voltage_volts", "voltage", "Bus voltage of a DC panel."),
@@ -136,7 +146,8 @@ void dc_metrics(Exposition& x, const std::vector<Device>& devs, const Labels& si
     x.family(name, "gauge", help);
     each(x, devs, site, [name = name, field = field](Exposition& e, const Device& d) {
       gauge(e, name, {{"panel", "1"}}, d.state["dc"][field]);
-      gauge(e, name, {{"panel", "2"}}, d.state["dc_2"][field]);
+      if (second_panel_present(d.state["dc_2"]))
+        gauge(e, name, {{"panel", "2"}}, d.state["dc_2"][field]);
     });
   }
 }

@@ -101,7 +101,8 @@ function panels(s) {
   const h = el("tr"); for (const c of ["", "Voltage", "Current"]) h.appendChild(el("th", "", c));
   t.appendChild(h);
   [["Panel 1", s.dc], ["Panel 2", s.dc_2]].forEach(([name, p]) => {
-    if (!p || (typeof p.voltage !== "number" && typeof p.current !== "number")) return;
+    // A second panel never decoded stays all zero (the record has no panel count).
+    if (!p || !(p.voltage || p.current || p.m_count || p.alert_m_count)) return;
     const r = el("tr", "dc-panel");
     r.appendChild(el("th", "", name));
     r.appendChild(el("td", "", val(p.voltage, "V", 2)));
