@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <set>
 #include <utility>
 
 #include "json_out.h"
@@ -188,9 +189,11 @@ void status_metrics(Exposition& x, const std::vector<Device>& devs, const Labels
   });
   x.family("klx_alarm_active", "gauge", "Active alarms of the device, 1 each.");
   each(x, devs, site, [](Exposition& e, const Device& d) {
-    for (const auto& a : d.view->alarms)
-      e.sample("klx_alarm_active",
-               {{"alarm_id", a.second.alarm_id}, {"level", std::to_string(a.second.level)}}, "1");
+    // Alarms are kept by key; two keys of one identifier and level are one series.
+    std::set<std::pair<std::string, int>> series;
+    for (const auto& a : d.view->alarms) series.emplace(a.second.alarm_id, a.second.level);
+    for (const auto& [id, level] : series)
+      e.sample("klx_alarm_active", {{"alarm_id", id}, {"level", std::to_string(level)}}, "1");
   });
   x.family("klx_last_round_timestamp_seconds", "gauge", "Time the last round completed.");
   each(x, devs, site, [](Exposition& e, const Device& d) {

@@ -161,9 +161,10 @@ setInterval(refresh, 2000);
 
 std::string status_page(const std::string& state_json, const std::string& status_json) {
   std::string initial = "{\"state\":" + state_json + ",\"status\":" + status_json + "}";
-  // "</" would end the script element early.
-  for (size_t at = initial.find("</"); at != std::string::npos; at = initial.find("</", at + 3))
-    initial.replace(at, 2, "<\\/");
+  // No markup inside the script element ("</script>", "<!--"): '<' occurs only within JSON
+  // strings, where \u003c reads the same.
+  for (size_t at = initial.find('<'); at != std::string::npos; at = initial.find('<', at))
+    initial.replace(at, 1, "\\u003c");
   std::string page = kPage;
   const std::string mark = "/*INITIAL*/";
   page.replace(page.find(mark), mark.size(), initial);
