@@ -150,10 +150,7 @@ DeviceConfig read_device(const Json::Value& dev, const std::string& prefix,
   return d;
 }
 
-}  // namespace
-
-std::vector<DeviceConfig> parse_config(const std::string& text, const std::string& name,
-                                       std::vector<std::string>& warnings) {
+Json::Value parse_json(const std::string& text, const std::string& name) {
   Json::CharReaderBuilder builder;
   Json::CharReaderBuilder::strictMode(&builder.settings_);
   std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
@@ -161,6 +158,30 @@ std::vector<DeviceConfig> parse_config(const std::string& text, const std::strin
   std::string errors;
   if (!reader->parse(text.data(), text.data() + text.size(), &root, &errors))
     throw ConfigError(name + ": not valid JSON: " + errors);
+  return root;
+}
+
+std::string read_config(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw ConfigError(path + ": cannot open");
+  std::string text(static_cast<size_t>(kMaxConfig) + 1, '\0');
+  in.read(&text[0], kMaxConfig + 1);
+  if (in.gcount() > kMaxConfig) throw ConfigError(path + ": larger than a configuration");
+  text.resize(static_cast<size_t>(in.gcount()));
+  return text;
+}
+
+void mqtt_string(const Json::Value& m, const char* key, const Where& w, std::string& out) {
+  if (!m.isMember(key)) return;
+  if (!m[key].isString()) fail(w.at(key), "must be a string");
+  out = m[key].asString();
+}
+
+}  // namespace
+
+std::vector<DeviceConfig> parse_config(const std::string& text, const std::string& name,
+                                       std::vector<std::string>& warnings) {
+  const Json::Value root = parse_json(text, name);
   if (!root.isObject() || !root["devices"].isArray() || root["devices"].empty())
     throw ConfigError(name + ": \"devices\" must be a list of at least one device");
   std::vector<DeviceConfig> out;
@@ -175,13 +196,35 @@ std::vector<DeviceConfig> parse_config(const std::string& text, const std::strin
 }
 
 std::vector<DeviceConfig> load_config(const std::string& path, std::vector<std::string>& warnings) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw ConfigError(path + ": cannot open");
-  std::string text(static_cast<size_t>(kMaxConfig) + 1, '\0');
-  in.read(&text[0], kMaxConfig + 1);
-  if (in.gcount() > kMaxConfig) throw ConfigError(path + ": larger than a configuration");
-  text.resize(static_cast<size_t>(in.gcount()));
-  return parse_config(text, path, warnings);
+  return parse_config(read_config(path), path, warnings);
+}
+
+MqttSettings parse_mqtt_config(const std::string& text, const std::string& name) {
+  const Json::Value root = parse_json(text, name);
+  MqttSettings s;
+  if (!root.isObject() || !root.isMember("mqtt")) return s;
+  const Json::Value& m = root["mqtt"];
+  const Where w{name + ": \"mqtt\""};
+  if (!m.isObject()) fail(w.prefix, "must be an object");
+  static const std::set<std::string> known = {"url",       "prefix",    "site",
+                                              "client_id", "username",  "password_file",
+                                              "ca_file",   "discovery", "discovery_prefix"};
+  for (const auto& k : m.getMemberNames())
+    if (!known.count(k)) fail(w.at(k), "is not a key of the MQTT settings");
+  mqtt_string(m, "url", w, s.url);
+  mqtt_string(m, "prefix", w, s.prefix);
+  mqtt_string(m, "site", w, s.site);
+  mqtt_string(m, "client_id", w, s.client_id);
+  mqtt_string(m, "username", w, s.username);
+  mqtt_string(m, "password_file", w, s.password_file);
+  mqtt_string(m, "ca_file", w, s.ca_file);
+  mqtt_string(m, "discovery_prefix", w, s.discovery_prefix);
+  if (m.isMember("discovery")) s.discovery = to_bool(m["discovery"], w.at("discovery"));
+  return s;
+}
+
+MqttSettings load_mqtt_config(const std::string& path) {
+  return parse_mqtt_config(read_config(path), path);
 }
 
 std::vector<DeviceConfig> default_config() { return {DeviceConfig{}}; }

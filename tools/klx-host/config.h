@@ -17,6 +17,7 @@
 
 #include "klx/store.h"
 #include "klx/vdevice.h"
+#include "mqtt/settings.h"
 
 namespace klxhost {
 
@@ -43,6 +44,11 @@ struct ConfigError : std::runtime_error {
 std::vector<DeviceConfig> parse_config(const std::string& text, const std::string& name,
                                        std::vector<std::string>& warnings);
 std::vector<DeviceConfig> load_config(const std::string& path, std::vector<std::string>& warnings);
+// The "mqtt" object of a configuration ({"url", "prefix", "site", "client_id", "username",
+// "password_file", "ca_file", "discovery", "discovery_prefix"}); the defaults when it has none.
+// Throws ConfigError.
+MqttSettings parse_mqtt_config(const std::string& text, const std::string& name);
+MqttSettings load_mqtt_config(const std::string& path);
 // One device as the runner has it without --config: data identifier 1, address 1, port sim.
 std::vector<DeviceConfig> default_config();
 

@@ -15,6 +15,7 @@
 #include "klx/frame.h"
 #include "klx/link.h"
 #include "klx/pmbus_protocol.h"
+#include "mqtt/mqtt_sink.h"
 #include "plugin.h"
 #include "ports.h"
 #include "summary.h"
@@ -130,6 +131,7 @@ int Runner::setup() {
         return kExitUsage;
       }
   if (const int rc = open_services()) return rc;
+  if (const int rc = open_mqtt(o_, devices, sinks_, sink_list_)) return rc;
   std::string error;
   plugin_ = Plugin::load(o_.plugin, error);
   if (!plugin_) {
