@@ -12,6 +12,9 @@ install(TARGETS klxhost LIBRARY DESTINATION ${KLX_INSTALL_LIBDIR} NAMELINK_SKIP)
 install(TARGETS korvantis_419 LIBRARY DESTINATION ${KLX_INSTALL_PLUGINDIR})
 set_target_properties(korvantis_419 PROPERTIES INSTALL_RPATH "$ORIGIN/..")
 
+# The user's page of device options, control codes and alarms (klx-host --help points to it).
+install(FILES ${PROJECT_SOURCE_DIR}/docs/device-options.md DESTINATION share/doc/korvantis-419)
+
 set(klx_packaged_tools)
 foreach(tool klx-host klx-sim klx-record klx-history)
   if(TARGET ${tool})
@@ -68,6 +71,20 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   # The host library ships in this package; dpkg-shlibdeps must not look for it elsewhere.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS "${CMAKE_LIBRARY_OUTPUT_DIRECTORY}")
+endif()
+
+# The service on a workstation or server (amd64): the unit, its user and the example
+# configuration, a conffile (docs/operations.md). Maintainer scripts create the user and reload
+# systemd.
+if(TARGET klx-host AND NOT CMAKE_CROSSCOMPILING)
+  set(klx_pkg ${PROJECT_SOURCE_DIR}/packaging)
+  install(FILES ${klx_pkg}/klx-host.service DESTINATION lib/systemd/system)
+  install(FILES ${klx_pkg}/klx-host.sysusers DESTINATION lib/sysusers.d RENAME klx-host.conf)
+  install(FILES ${klx_pkg}/klx-host.json DESTINATION /etc/klx)
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/operations.md DESTINATION share/doc/korvantis-419)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+      ${klx_pkg}/postinst ${klx_pkg}/prerm ${klx_pkg}/postrm ${klx_pkg}/conffiles)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 endif()
 
 include(CPack)

@@ -8,6 +8,7 @@
 
 #include "fuzz_support.h"
 #include "klx/frame.h"
+#include "klx/hex.h"
 #include "klx/link.h"
 #include "klx/transport.h"
 
@@ -48,8 +49,9 @@ class ScriptedLine : public klx::Transport {
 
 uint8_t group_of(const std::string& frame) {
   // SOI, VER (2), ADR (2), then CID1 as two hex digits.
-  if (frame.size() < 7) return 0;
-  return static_cast<uint8_t>(std::strtoul(frame.substr(5, 2).c_str(), nullptr, 16));
+  std::vector<uint8_t> cid1;
+  if (frame.size() < 7 || !klx::from_hex(frame.substr(5, 2), cid1)) return 0;
+  return cid1[0];
 }
 
 // The device as the host sees it, with a check on every answer handed to it.

@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/serial.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -41,6 +42,40 @@ void enable_rs485(int fd) {
   ioctl(fd, TIOCSRS485, &rs);  // drivers without RS-485 support refuse it; the line still works
 }
 
+// What to do about an error no retry can mend, or nullptr for one that may pass (a device server
+// rebooting, a USB adapter being replugged).
+const char* permanent_hint(int e) {
+  switch (e) {
+    case ENOENT:
+    case ENXIO:
+    case ENODEV:
+      return "no such serial device; check the port's name";
+    case ENOTTY:
+    case EISDIR:
+      return "not a serial device";
+    case EACCES:
+    case EPERM:
+      return "the user may not open it: add the user to the \"dialout\" group "
+             "(usermod -aG dialout USER) and log in again";
+    case EBUSY:
+    case EWOULDBLOCK:
+      return "another program has the port open; two masters on one line corrupt each other";
+    default:
+      return nullptr;
+  }
+}
+
+// One master per line: the advisory lock stops another klx-host (root included), TIOCEXCL any
+// other program that opens the port after us (root excepted).
+bool take_exclusively(int fd, std::string& error) {
+  if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+    ioctl(fd, TIOCEXCL);
+    return true;
+  }
+  error = errno == EWOULDBLOCK ? std::string("already in use") : errno_text("lock");
+  return false;
+}
+
 class SerialTransport : public Transport {
  public:
   SerialTransport(std::string path, int baud, bool rs485)
@@ -51,22 +86,29 @@ class SerialTransport : public Transport {
     if (fd_ >= 0) return true;
     const speed_t speed = termios_speed(baud_);
     if (speed == B0) return error = "unsupported speed " + std::to_string(baud_), false;
+    permanent_ = false;
     const int fd = ::open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return error = errno_text(path_), false;
-    if (!make_raw(fd, speed, error)) {
+    if (fd < 0) return refused(errno, errno_text(path_), error);
+    if (!make_raw(fd, speed, error) || !take_exclusively(fd, error)) {
+      const int e = errno;
       ::close(fd);
-      return false;
+      return refused(e, path_ + ": " + error, error);
     }
     if (rs485_) enable_rs485(fd);
     fd_ = fd;
     return true;
   }
 
+  // The exclusive flag stays on the terminal while another holds it open (klx-sim's pty).
   void close() override {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0) {
+      ioctl(fd_, TIOCNXCL);
+      ::close(fd_);
+    }
     fd_ = -1;
   }
   bool is_open() const override { return fd_ >= 0; }
+  bool open_failed_for_good() const override { return permanent_; }
 
   // A frame is a few hundred bytes at most: the driver's buffer takes it whole, but a partial
   // write is finished rather than dropped.
@@ -99,6 +141,14 @@ class SerialTransport : public Transport {
   int baud_;
   bool rs485_;
   int fd_ = -1;
+  bool permanent_ = false;
+
+  bool refused(int e, const std::string& what, std::string& error) {
+    const char* hint = permanent_hint(e);
+    permanent_ = hint != nullptr;
+    error = hint ? what + " (" + hint + ")" : what;
+    return false;
+  }
 };
 
 }  // namespace

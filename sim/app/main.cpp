@@ -4,13 +4,17 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
+#include "cli_exit.h"
 #include "line_server.h"
 #include "ports.h"
+#include "sim/bus.h"
 #include "sim/simulator.h"
 
 namespace {
@@ -37,14 +41,36 @@ void catch_signals() {
 struct Options {
   std::string model;
   int address = 1;
+  std::vector<std::string> devices;  // ADDRESS[:MODEL]
   bool pty = false;
   int listen_port = -1;
   std::string serial;
   std::string bind = "127.0.0.1";
   int baud = 9600;
   unsigned drop_after = 0;
+  unsigned idle_timeout = 60;
   bool verbose = false;
 };
+
+// "2:b.json" is the model of b.json at address 2; "2" alone the built-in model.
+sim::LineDevice device_of(const std::string& spec) {
+  const size_t colon = spec.find(':');
+  const std::string number = spec.substr(0, colon);
+  char* end = nullptr;
+  const long address = std::strtol(number.c_str(), &end, 10);
+  if (number.empty() || *end != '\0' || address < 1 || address > 254)
+    throw std::runtime_error("--device " + spec + ": expected ADDRESS[:MODEL], ADDRESS 1 to 254");
+  const std::string path = colon == std::string::npos ? "" : spec.substr(colon + 1);
+  return {static_cast<uint8_t>(address),
+          path.empty() ? sim::default_model() : sim::load_model_file(path)};
+}
+
+std::unique_ptr<klx::Peer> make_peer(const Options& o) {
+  if (o.devices.empty()) return sim::make_simulator(o.model, static_cast<uint8_t>(o.address));
+  std::vector<sim::LineDevice> line;
+  for (const auto& spec : o.devices) line.push_back(device_of(spec));
+  return sim::make_line(std::move(line));
+}
 
 int serve_pty(LineServer& server) {
   const PtyPair p = open_pty();
@@ -58,17 +84,10 @@ int serve_tcp(LineServer& server, const Options& o) {
   const int listener = listen_tcp(o.bind, o.listen_port, port);
   std::cout << port << std::endl;
   std::cerr << "klx-sim: listening on " << o.bind << ":" << port << "\n";
-  while (!g_stop) {
-    const int fd = accept_client(listener, g_stop);
-    if (fd < 0) break;
-    std::cerr << "klx-sim: client connected\n";
-    const bool dropped = server.serve(fd, g_stop) == LineServer::End::Dropped;
-    close(fd);
-    if (dropped)
-      std::cerr << "klx-sim: connection closed after " << o.drop_after << " answers\n";
-    else if (!g_stop)
-      std::cerr << "klx-sim: client gone\n";
-  }
+  if (!is_loopback(o.bind))
+    std::cerr << "klx-sim: warning: " << o.bind
+              << " is not a loopback address: other machines can command the simulator\n";
+  server.serve_clients(listener, g_stop);
   close(listener);
   return 0;
 }
@@ -86,9 +105,18 @@ int serve_serial(LineServer& server, const Options& o) {
 int main(int argc, char** argv) {
   CLI::App app{"Power-system simulator: answers the host's commands from a model."};
   Options o;
-  app.add_option("--model", o.model, "model file (JSON); the built-in model without it")
-      ->check(CLI::ExistingFile);
-  app.add_option("--address", o.address, "device address")->check(CLI::Range(1, 254));
+  auto* model =
+      app.add_option("--model", o.model,
+                     "model file (JSON; one device, or a list of devices); the built-in model "
+                     "without it")
+          ->check(CLI::ExistingFile);
+  auto* address =
+      app.add_option("--address", o.address, "device address")->check(CLI::Range(1, 254));
+  app.add_option("--device", o.devices,
+                 "ADDRESS[:MODEL]: a device on the line (repeat for several; the built-in model "
+                 "without MODEL)")
+      ->excludes(model)
+      ->excludes(address);
   auto* where = app.add_option_group("line", "where to serve");
   where->add_flag("--pty", o.pty, "a new pseudo-terminal; its path is the first line of output");
   auto* listen =
@@ -102,18 +130,29 @@ int main(int argc, char** argv) {
                  "with --listen: close each connection after N answers (a device server that "
                  "drops its link)")
       ->needs(listen);
+  app.add_option("--idle-timeout", o.idle_timeout,
+                 "with --listen: drop a client that sends and takes nothing for this many "
+                 "seconds (0: never)")
+      ->needs(listen);
   app.add_flag("-v,--verbose", o.verbose, "log every command and answer to standard error");
-  CLI11_PARSE(app, argc, argv);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return klxcli::exit_code(app, e);
+  }
 
   std::unique_ptr<klx::Peer> peer;
   try {
-    peer = sim::make_simulator(o.model, static_cast<uint8_t>(o.address));
+    peer = make_peer(o);
   } catch (const std::exception& e) {
     std::cerr << "klx-sim: " << e.what() << "\n";
     return 2;
   }
   catch_signals();
-  LineServer server(*peer, o.verbose, o.drop_after);
+  ServeLimits limits;
+  limits.drop_after = o.drop_after;
+  limits.idle = std::chrono::seconds(o.idle_timeout);
+  LineServer server(*peer, o.verbose, limits);
   try {
     if (o.pty) return serve_pty(server);
     if (o.listen_port >= 0) return serve_tcp(server, o);

@@ -4,8 +4,6 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/socket.h>
@@ -71,33 +69,20 @@ int listen_tcp(const std::string& address, int port, int& bound_port) {
   a.sin_port = htons(static_cast<uint16_t>(port));
   if (inet_pton(AF_INET, address.c_str(), &a.sin_addr) != 1)
     throw std::runtime_error("not an IPv4 address: " + address);
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) fail("cannot open a socket");
   const int yes = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
   if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
     fail("cannot listen on " + address + ":" + std::to_string(port));
-  if (listen(fd, 4) != 0) fail("cannot listen");
+  if (listen(fd, 16) != 0) fail("cannot listen");
   socklen_t len = sizeof a;
   getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
   bound_port = ntohs(a.sin_port);
   return fd;
 }
 
-int accept_client(int listener, const volatile sig_atomic_t& stop) {
-  sigset_t unblocked;
-  sigemptyset(&unblocked);
-  while (!stop) {
-    pollfd p{listener, POLLIN, 0};
-    const int r = ppoll(&p, 1, nullptr, &unblocked);
-    if (r < 0 && errno == EINTR) continue;
-    if (r < 0) fail("cannot wait for a client");
-    const int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd >= 0) {
-      const int yes = 1;
-      setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
-      return fd;
-    }
-  }
-  return -1;
+bool is_loopback(const std::string& address) {
+  in_addr a{};
+  return inet_pton(AF_INET, address.c_str(), &a) == 1 && (ntohl(a.s_addr) >> 24) == 127;
 }

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <signal.h>
-
 #include <string>
 
 // The byte streams klx-sim serves on. Each opener throws std::runtime_error with the reason.
@@ -13,7 +11,7 @@ struct PtyPair {
 
 PtyPair open_pty();
 int open_serial(const std::string& path, int baud);
-// Listens on `address`:`port` (port 0: any free one) and reports the port in use.
+// Listens (non-blocking) on `address`:`port` (port 0: any free one); reports the port in use.
 int listen_tcp(const std::string& address, int port, int& bound_port);
-// Waits for the next client; -1 once `stop` is set.
-int accept_client(int listener, const volatile sig_atomic_t& stop);
+// 127.0.0.0/8: only this machine can connect.
+bool is_loopback(const std::string& address);

@@ -3,21 +3,15 @@
 #include <algorithm>
 
 #include "klx/frame.h"
+#include "klx/hex.h"
 
 namespace sim {
 namespace {
 
-const char kHex[] = "0123456789ABCDEF";
-
-int hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return 0;
+// Another hex digit than `c` (a digit in any case for a character that is none).
+char other_digit(char c) {
+  return klx::hex_char(static_cast<unsigned>(std::max(klx::hex_digit(c), 0) + 1), true);
 }
-
-// Another hex digit than `c`.
-char other_digit(char c) { return kHex[(hex_value(c) + 1) & 0x0F]; }
 
 const size_t kMinFrame = 1 + klx::kFrameHeaderChars + klx::kFrameChecksumChars + 1;
 const size_t kLchksumAt = 9;  // SOI, VER, ADR, CID1, CID2, then LENGTH's first character
@@ -43,7 +37,7 @@ std::string with_bad_lchksum(std::string frame) {
   frame[kLchksumAt] = other_digit(frame[kLchksumAt]);
   const size_t summed = frame.size() - 1 - klx::kFrameChecksumChars - 1;
   const uint16_t sum = klx::frame_chksum(frame.data() + 1, summed);
-  for (int i = 0; i < 4; ++i) frame[1 + summed + i] = kHex[(sum >> (12 - 4 * i)) & 0x0F];
+  for (int i = 0; i < 4; ++i) frame[1 + summed + i] = klx::hex_char(sum >> (12 - 4 * i), true);
   return frame;
 }
 

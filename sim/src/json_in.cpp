@@ -5,6 +5,8 @@
 #include <limits>
 #include <stdexcept>
 
+#include "klx/hex.h"
+
 namespace sim {
 
 bool JsonIn::has(const char* key) const {
@@ -77,11 +79,10 @@ WireValue JsonIn::wire_value() const {
   if (v_.isString()) {
     const std::string s = v_.asString();
     if (s == "absent") return WireValue::absent();
-    if (s.rfind("absent:", 0) == 0 && s.size() == 9) {
-      char* end = nullptr;
-      const unsigned long n = std::strtoul(s.c_str() + 7, &end, 16);
-      if (*end == '\0' && n > 0 && n <= 255) return WireValue::absent(static_cast<uint8_t>(n));
-    }
+    Bytes pattern;
+    if (s.rfind("absent:", 0) == 0 && s.size() == 9 && klx::from_hex(s.substr(7), pattern) &&
+        pattern[0] != 0)
+      return WireValue::absent(pattern[0]);
     fail("expected a number, \"absent\" or \"absent:XX\" (XX a non-zero hex byte)");
   }
   const double d = number();

@@ -1,18 +1,18 @@
 // The model file: sections, quirks and the schedule (events and faults), read strictly. Every
 // count on the wire is one byte, so every list is limited to 255 items.
-#include <json/reader.h>
-
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 #include "json_in.h"
+#include "klx/json_read.h"
 #include "schedule_json.h"
 #include "sim/answers.h"
 #include "sim/model.h"
 
 namespace sim {
 namespace {
+
+// A model of every section at its 255-item limits is a few hundred kilobytes.
+constexpr size_t kMaxModelFile = 4 << 20;
 
 template <size_t N>
 void read_fixed_bytes(const JsonIn& obj, const char* key, std::array<uint8_t, N>& out) {
@@ -139,18 +139,15 @@ Quirks read_quirks(const JsonIn& in) {
   return q;
 }
 
-}  // namespace
-
-Model parse_model(const std::string& json_text, const std::string& origin) {
-  Json::CharReaderBuilder builder;
-  Json::CharReaderBuilder::strictMode(&builder.settings_);
+Json::Value parse_root(const std::string& json_text, const std::string& origin) {
   Json::Value root;
   std::string errors;
-  std::istringstream stream(json_text);
-  if (!Json::parseFromStream(builder, stream, &root, &errors))
+  if (!klx::parse_json(json_text, root, errors))
     throw std::runtime_error(origin + ": not valid JSON: " + errors);
+  return root;
+}
 
-  const JsonIn in(root, origin);
+Model read_model(const JsonIn& in, const std::string& origin) {
   in.only_keys(
       {"description", "version", "seed", "quirks", "ac", "rectifiers", "dc", "events", "faults"});
   if (!in.has("rectifiers")) in.fail("the \"rectifiers\" section is required");
@@ -170,13 +167,67 @@ Model parse_model(const std::string& json_text, const std::string& origin) {
   return m;
 }
 
-Model load_model_file(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) throw std::runtime_error("cannot read model file " + path);
-  std::ostringstream text;
-  text << file.rdbuf();
-  if (file.bad()) throw std::runtime_error("cannot read model file " + path);
-  return parse_model(text.str(), path);
+std::string read_file(const std::string& path) {
+  std::string text, error;
+  if (!klx::read_file_capped(path, kMaxModelFile, text, error))
+    throw std::runtime_error("cannot read model file " + path + ": " + error);
+  return text;
+}
+
+// A device's model: the built-in one when left out, a file (relative to the line file's folder)
+// or the model itself.
+Model device_model(const JsonIn& device, const std::string& folder, const std::string& origin) {
+  if (!device.has("model")) return default_model();
+  const JsonIn model = device.at("model");
+  if (model.raw().isObject()) return read_model(model, origin);
+  const std::string path = model.text();
+  return load_model_file(path.empty() || path[0] == '/' || folder.empty() ? path
+                                                                          : folder + "/" + path);
+}
+
+std::vector<LineDevice> read_devices(const JsonIn& in, const std::string& folder,
+                                     const std::string& origin) {
+  in.only_keys({"description", "devices"});
+  const JsonIn list = in.at("devices");
+  list.require_array();
+  if (list.size() == 0 || list.size() > 254) list.fail("expected 1 to 254 devices");
+  std::vector<LineDevice> line;
+  for (unsigned i = 0; i < list.size(); ++i) {
+    const JsonIn d = list.at(i);
+    d.only_keys({"address", "model"});
+    if (!d.has("address")) d.fail("\"address\" is required");
+    const JsonIn adr = d.at("address");
+    const auto address = static_cast<uint8_t>(adr.integer(1, 254));
+    for (const LineDevice& other : line)
+      if (other.address == address) adr.fail("address " + std::to_string(address) + " twice");
+    line.push_back({address, device_model(d, folder, origin)});
+  }
+  return line;
+}
+
+}  // namespace
+
+Model parse_model(const std::string& json_text, const std::string& origin) {
+  const Json::Value root = parse_root(json_text, origin);
+  return read_model(JsonIn(root, origin), origin);
+}
+
+Model load_model_file(const std::string& path) { return parse_model(read_file(path), path); }
+
+std::vector<LineDevice> parse_line(const std::string& json_text, const std::string& origin,
+                                   uint8_t address, const std::string& folder) {
+  const Json::Value root = parse_root(json_text, origin);
+  const JsonIn in(root, origin);
+  if (in.has("devices")) return read_devices(in, folder, origin);
+  std::vector<LineDevice> line;
+  line.push_back({address, read_model(in, origin)});
+  return line;
+}
+
+std::vector<LineDevice> load_line_file(const std::string& path, uint8_t address) {
+  const size_t slash = path.rfind('/');
+  return parse_line(read_file(path), path, address,
+                    slash == std::string::npos ? "" : path.substr(0, slash));
 }
 
 }  // namespace sim

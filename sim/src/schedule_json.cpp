@@ -1,8 +1,9 @@
 #include "schedule_json.h"
 
 #include <algorithm>
-#include <cstring>
 #include <stdexcept>
+
+#include "klx/hex.h"
 
 namespace sim {
 namespace {
@@ -85,11 +86,7 @@ Bytes garbage_bytes(const JsonIn& in) {
   const std::string s = in.text();
   Bytes out;
   if (s.size() % 2 != 0 || s.size() > 2048) in.fail("expected an even number of hex digits");
-  for (size_t i = 0; i < s.size(); i += 2) {
-    const std::string pair = s.substr(i, 2);
-    if (std::strspn(pair.c_str(), "0123456789abcdefABCDEF") != 2) in.fail("expected hex digits");
-    out.push_back(static_cast<uint8_t>(std::stoul(pair, nullptr, 16)));
-  }
+  if (!klx::from_hex(s, out)) in.fail("expected hex digits");
   return out;
 }
 

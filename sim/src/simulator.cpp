@@ -2,21 +2,18 @@
 
 #include <ctime>
 
+#include "klx/hex.h"
 #include "sim/answers.h"
+#include "sim/bus.h"
 #include "sim/control.h"
 
 namespace sim {
 namespace {
 
 int hex_pair(const std::vector<uint8_t>& raw, size_t at) {
-  auto digit = [](uint8_t c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-  };
   if (at + 1 >= raw.size()) return -1;
-  const int hi = digit(raw[at]), lo = digit(raw[at + 1]);
+  const int hi = klx::hex_digit(static_cast<char>(raw[at]));
+  const int lo = klx::hex_digit(static_cast<char>(raw[at + 1]));
   return hi < 0 || lo < 0 ? -1 : hi << 4 | lo;
 }
 
@@ -169,8 +166,8 @@ void Simulator::raise_change_flags() {
 }
 
 std::unique_ptr<klx::Peer> make_simulator(const std::string& model_path, uint8_t address) {
-  Model model = model_path.empty() ? default_model() : load_model_file(model_path);
-  return std::make_unique<Simulator>(std::move(model), address);
+  if (!model_path.empty()) return make_line(load_line_file(model_path, address));
+  return std::make_unique<Simulator>(default_model(), address);
 }
 
 }  // namespace sim

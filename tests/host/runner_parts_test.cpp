@@ -123,6 +123,35 @@ TEST(RunnerConfig, DefaultsAndTables) {
   ASSERT_EQ(def.size(), 1u);
   EXPECT_EQ(def[0].data_id, 1u);
   EXPECT_EQ(def[0].port, "sim");
+  EXPECT_EQ(def[0].settings["appSetting"]["has_dc"].asInt(), 1);  // the simulator has a DC panel
+}
+
+// Options the plug-in would read as 0 or never read are named; the configuration still loads.
+TEST(RunnerConfig, WarnsAboutDeviceOptionsThePluginMisreads) {
+  const std::pair<const char*, const char*> rows[] = {
+      {R"({"hasdc":1})", R"("hasdc": not a device option)"},
+      {R"({"has_dc":"yes"})", R"("has_dc": not a number)"},
+      {R"({"has_tower":true})", R"("has_tower": not a number)"},
+      {R"({"ac_line":[2]})", R"("ac_line": not a number)"},
+      {R"({"has_dc":1,"skip_41_41":"-2","b_mode":3})", nullptr},
+  };
+  for (const auto& [app, message] : rows) {
+    std::vector<std::string> warnings;
+    const std::string text =
+        std::string(R"({"devices":[{"data_id":1,"settings":{"appSetting":)") + app + "}}]}";
+    EXPECT_EQ(klxhost::parse_config(text, "c.json", warnings).size(), 1u);
+    if (!message) {
+      EXPECT_TRUE(warnings.empty()) << app << ": " << warnings.front();
+      continue;
+    }
+    ASSERT_EQ(warnings.size(), 1u) << app;
+    EXPECT_NE(warnings[0].find(message), std::string::npos) << warnings[0];
+  }
+  std::vector<std::string> warnings;
+  klxhost::parse_config(R"({"devices":[{"data_id":1,"settings":{"appSettings":{}}}]})", "c.json",
+                        warnings);
+  ASSERT_EQ(warnings.size(), 1u);
+  EXPECT_NE(warnings[0].find(R"("appSettings": not read by the plug-in)"), std::string::npos);
 }
 
 TEST(RunnerConfig, RefusesWhatCannotBeUsed) {
@@ -137,6 +166,8 @@ TEST(RunnerConfig, RefusesWhatCannotBeUsed) {
       {R"({"devices":[{"data_id":1,"answer_timeout_ms":0}]})", "must be 1 to 600000"},
       {R"({"devices":[{"data_id":1,"port":""}]})", R"("port" must be a port name)"},
       {R"({"devices":[{"data_id":1,"limits":{"l":{"top":1}}}]})", "is not low, high or level"},
+      {R"({"devices":[{"data_id":1,"limits":{"l":{"low":5,"high":4}}}]})",
+       R"("l" has "low" above "high")"},
       {R"({"devices":[{"data_id":1,"ao_settings":{"s":{"abs_enabled":1}}}]})",
        R"("abs_enabled" must be true or false)"},
       {R"({"devices":[{"data_id":1}]} trailing)", "not valid JSON"},

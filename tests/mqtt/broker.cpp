@@ -77,7 +77,8 @@ Broker::Broker(const std::string& extra)
     : dir_(klx_test::scratch_path("broker")), port_(free_port()) {
   mkdir(dir_.c_str(), 0700);
   std::ofstream(dir_ + "/mosquitto.conf")
-      << "listener " << port_ << " 127.0.0.1\n"
+      << "listener " << port_
+      << " 127.0.0.1\n"
       // Started as root it would become "mosquitto" and could not read this private folder.
       << "user " << user_name() << "\n"
       << "persistence true\npersistence_location " << dir_ << "/\n"

@@ -124,6 +124,7 @@ TEST_F(MqttExport, RoundsAlarmsAvailabilityAndDiscovery) {
   EXPECT_TRUE(parse(alarms[0])["active"].asBool());
   EXPECT_FALSE(parse(alarms[1])["active"].asBool());
   EXPECT_EQ(parse(alarms[1])["level"].asInt(), 1);
+  EXPECT_TRUE(live.wait(ends_with("klx/s1/7/availability", {"offline"})));
   EXPECT_EQ(live.on("klx/s1/7/availability"), (std::vector<std::string>{"online", "offline"}));
 
   Subscriber later(broker.port(), "#");
@@ -247,7 +248,7 @@ TEST_F(MqttExport, PasswordFileAndAcl) {
       fast_);
   ASSERT_EQ(good.status, 0) << good.err;
   EXPECT_TRUE(ops.wait(ends_with("klx/s4/7/availability", {"online", "offline"}))) << good.err;
-  EXPECT_EQ(ops.on("klx/s4/7/state").size(), 2u);
+  EXPECT_TRUE(ops.wait([](const Got& g) { return payloads(g, "klx/s4/7/state").size() == 2; }));
 
   const ToolRun bad = run_tool(
       "klx-host",

@@ -17,7 +17,7 @@ std::vector<uint8_t> command(uint8_t cid1, uint8_t cid2, const std::vector<uint8
   return std::vector<uint8_t>(f.begin(), f.end());
 }
 
-Reply ask(sim::Simulator& s, const std::vector<uint8_t>& frame, int expect_adr) {
+Reply ask(klx::Peer& s, const std::vector<uint8_t>& frame, int expect_adr) {
   Reply r;
   r.chunks = s.respond(frame);
   for (const auto& c : r.chunks) r.line.append(c.bytes.begin(), c.bytes.end());

@@ -33,7 +33,7 @@ struct Reply {
   std::vector<klx::Frame> frames;
   klx::FrameCounters counters;
 };
-Reply ask(sim::Simulator& s, const std::vector<uint8_t>& frame, int expect_adr = 1);
+Reply ask(klx::Peer& s, const std::vector<uint8_t>& frame, int expect_adr = 1);
 Reply ask(sim::Simulator& s, uint8_t cid1, uint8_t cid2, const std::vector<uint8_t>& data = {});
 
 // Starts a round on the device and answers every command it sends from the simulator until the

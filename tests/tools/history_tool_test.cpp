@@ -67,6 +67,7 @@ TEST_F(HistoryTool, TimeRange) {
       {{"--from", "2023-11-14 22:13:30", "--to", "2023-11-14 22:13:40"}, 2},
       {{"--to", "2023-11-14T22:13:20"}, 1},
       {{"--from", "2023-11-15"}, 0},
+      {{"--from", "2023-11-14", "--to", "2023-11-14"}, 4},  // a date-only end includes its day
   };
   for (const auto& row : rows) {
     std::vector<std::string> args{"--db", path_};
@@ -94,23 +95,49 @@ TEST_F(HistoryTool, ClearRefusals) {
   const struct {
     std::vector<std::string> args;
     std::string err;
+    int status;  // 2 for a command-line mistake
   } rows[] = {
       {{"--db", "/nonexistent/h.db"},
-       "klx-history: /nonexistent/h.db: unable to open database file\n"},
+       "klx-history: /nonexistent/h.db: unable to open database file\n",
+       1},
       {{"--csv", "dc.volts"},
        "klx-history: the record has no field \"dc.volts\"; fields are named as in klx-record "
-       "--table (dc.voltage, acChannel[0].a, rcChannel[2].current, ...)\n"},
+       "--table (dc.voltage, acChannel[0].a, rcChannel[2].current, ...)\n",
+       1},
       {{"--from", "yesterday"},
        "klx-history: not a time: \"yesterday\" (epoch seconds, or YYYY-MM-DD [HH:MM[:SS]] local "
-       "time)\n"},
+       "time)\n",
+       2},
   };
   for (const auto& row : rows) {
     std::vector<std::string> args = row.args;
     if (args[0] != "--db") args.insert(args.begin(), {"--db", path_});
     const ToolRun r = run_tool("klx-history", args);
-    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.status, row.status);
     EXPECT_EQ(r.err, row.err);
   }
+}
+
+// A query that fails part-way is an error, not a short listing.
+TEST(HistoryToolDamage, CorruptPageIsAnError) {
+  const std::string path = temp_path("corrupt.db");
+  {
+    std::string error;
+    auto db = klx::HistoryDb::open(path, error);
+    ASSERT_TRUE(db) << error;
+    for (int i = 0; i < 60; ++i)
+      db->save_record(7, 1700000000 + i, record_with(53.5f, 230.0f).data(), 587);
+  }
+  // The last page holds the latest rows: its header made nonsense.
+  FILE* f = std::fopen(path.c_str(), "r+b");
+  ASSERT_NE(f, nullptr);
+  std::fseek(f, 0, SEEK_END);
+  std::fseek(f, std::ftell(f) - 4096, SEEK_SET);
+  std::fwrite("\x5a\x5a\x5a\x5a\x5a\x5a\x5a\x5a", 1, 8, f);
+  std::fclose(f);
+  const ToolRun r = run_tool("klx-history", {"--db", path});
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_NE(r.err.find("malformed"), std::string::npos) << r.err;
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // klx-sim as a program: a TCP client served with a split, slowed answer reassembled whole; a
-// model refused before anything is opened.
+// model refused before anything is opened; two addresses on one line; clients that neither hold
+// each other up nor, unread, the simulator.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -54,6 +56,61 @@ TEST(KlxSimProgram, SplitAnswersOverTcp) {
   const ToolRun end = stop_tool(sim);
   EXPECT_EQ(end.status, 0);
   EXPECT_NE(end.err.find("client connected"), std::string::npos) << end.err;
+}
+
+std::string ask(int fd, uint8_t adr) {
+  const std::string cmd = klx::encode_frame(0x20, adr, 0x41, 0x41, nullptr, 0);
+  if (write(fd, cmd.data(), cmd.size()) != static_cast<ssize_t>(cmd.size())) return "";
+  int reads = 0;
+  return read_frame(fd, reads);
+}
+
+// The first answer after a command to address 3 and one to address 2 is address 2's: nobody
+// serves 3, and address 2 answers from its own model.
+TEST(KlxSimProgram, ServesSeveralAddressesOnOneLine) {
+  const std::string model = temp_path("shelf48.json");
+  std::ofstream(model) << R"({"rectifiers": {"voltage": 48, "modules": [{"current": 10}]}})";
+  Background sim = start_tool("klx-sim", {"--device", "1", "--device", "2:" + model, "--pty"});
+  const std::string pty = first_line(sim);
+  const int fd = open(pty.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  const std::string cmd3 = klx::encode_frame(0x20, 3, 0x41, 0x41, nullptr, 0);
+  std::string two, one;
+  if (fd >= 0 && write(fd, cmd3.data(), cmd3.size()) == static_cast<ssize_t>(cmd3.size()))
+    two = ask(fd, 2), one = ask(fd, 1);
+  if (fd >= 0) close(fd);
+  EXPECT_EQ(stop_tool(sim).status, 0) << pty;
+  const std::string shelf48 = klx::encode_frame(0x20, 2, 0x41, 0, nullptr, 0);
+  EXPECT_EQ(two.substr(0, 9), shelf48.substr(0, 9)) << two;  // SOI VER ADR CID1 RTN
+  EXPECT_EQ(one.substr(0, 9), klx::encode_frame(0x20, 1, 0x41, 0, nullptr, 0).substr(0, 9)) << one;
+  EXPECT_NE(two.substr(13), one.substr(13));  // their info differs
+}
+
+// One client idles, another writes commands and never reads: a third is still served, the
+// reader-less one is dropped, and SIGTERM ends klx-sim at once.
+TEST(KlxSimProgram, NoClientHoldsTheOthers) {
+  Background sim = start_tool("klx-sim", {"--listen", "0"});
+  const int port = std::atoi(first_line(sim).c_str());
+  const int idle = connect_local(port);
+  const int greedy = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int small = 4096;  // a small window fills klx-sim's send buffer soon
+  setsockopt(greedy, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const std::string cmd = klx::encode_frame(0x20, 1, 0x41, 0x41, nullptr, 0);
+  int sent = 0;
+  if (connect(greedy, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0)
+    while (sent < 1000000 && send(greedy, cmd.data(), cmd.size(), MSG_NOSIGNAL) > 0) ++sent;
+  const int polite = connect_local(port);
+  const std::string answer = ask(polite, 1);
+  for (int fd : {idle, greedy, polite}) close(fd);
+  const ToolRun end = stop_tool(sim);
+  EXPECT_EQ(answer.substr(0, 9), klx::encode_frame(0x20, 1, 0x41, 0, nullptr, 0).substr(0, 9));
+  EXPECT_GT(sent, 0);
+  EXPECT_LT(sent, 1000000) << "the client that never reads was never dropped";
+  EXPECT_EQ(end.status, 0);
+  EXPECT_NE(end.err.find("bytes of answers not taken"), std::string::npos) << end.err;
 }
 
 TEST(KlxSimProgram, BadModelIsRefused) {

@@ -4,6 +4,7 @@
 #include <iostream>
 #include <stdexcept>
 
+#include "cli_exit.h"
 #include "history_reader.h"
 #include "history_views.h"
 
@@ -19,13 +20,22 @@ int main(int argc, char** argv) {
   app.add_option("--data-id", data_id, "one device only");
   app.add_flag("--alarms", alarms, "merge the alarm transitions in by time");
   app.add_option("--csv", fields, "export these record fields over time as CSV (repeatable)");
-  CLI11_PARSE(app, argc, argv);
-
   try {
-    HistoryRange range;
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return klxcli::exit_code(app, e);
+  }
+
+  HistoryRange range;
+  try {
     if (!from.empty()) range.from = parse_time_arg(from);
-    if (!to.empty()) range.to = parse_time_arg(to);
-    range.data_id = data_id;
+    if (!to.empty()) range.to = parse_time_arg(to, true);
+  } catch (const std::exception& e) {
+    std::cerr << "klx-history: " << e.what() << "\n";
+    return klxcli::kExitUsage;
+  }
+  range.data_id = data_id;
+  try {
     HistoryReader db(db_path);
     if (!fields.empty())
       history_views::csv(db, range, fields, std::cout, std::cerr);

@@ -1,16 +1,15 @@
 #include "config.h"
 
-#include <json/reader.h>
-
 #include <cmath>
-#include <fstream>
-#include <memory>
 #include <set>
+
+#include "klx/json_read.h"
+#include "settings_check.h"
 
 namespace klxhost {
 namespace {
 
-constexpr std::streamsize kMaxConfig = 4 << 20;
+constexpr size_t kMaxConfig = 4 << 20;
 
 // Names the place of a value in messages: `config.json: device 0 (data_id 7): "alarm_levels"."x"`.
 struct Where {
@@ -91,6 +90,7 @@ klx::ValueLimit value_limit(const Json::Value& v, const std::string& where) {
     else
       fail(at, "is not low, high or level");
   }
+  if (l.low > l.high) fail(where, "has \"low\" above \"high\"");
   return l;
 }
 
@@ -109,7 +109,15 @@ void read_tables(const Json::Value& dev, const Where& w, DeviceConfig& d) {
     d.limits[k] = value_limit(limits[k], w.at("limits", k));
 }
 
-void read_scalars(const Json::Value& dev, const Where& w, DeviceConfig& d) {
+// A line timing in milliseconds, 1 to 60000.
+void read_ms(const Json::Value& dev, const Where& w, const char* key, int& out) {
+  if (!dev.isMember(key)) return;
+  out = to_int(dev[key], w.at(key));
+  if (out < 1 || out > 60000) fail(w.at(key), "must be 1 to 60000");
+}
+
+void read_scalars(const Json::Value& dev, const Where& w, DeviceConfig& d,
+                  std::vector<std::string>& warnings) {
   if (!dev.isMember("data_id")) fail(w.prefix + ":", "\"data_id\" is missing");
   if (!dev["data_id"].isUInt() || dev["data_id"].isBool())
     fail(w.at("data_id"), "must be an unsigned integer");
@@ -127,6 +135,7 @@ void read_scalars(const Json::Value& dev, const Where& w, DeviceConfig& d) {
   if (dev.isMember("settings")) {
     if (!dev["settings"].isObject()) fail(w.at("settings"), "must be an object");
     d.settings = dev["settings"];
+    check_settings(d.settings, w.at("settings"), warnings);
   }
   if (dev.isMember("answer_timeout_ms")) {
     d.answer_timeout_ms = to_int(dev["answer_timeout_ms"], w.at("answer_timeout_ms"));
@@ -134,40 +143,44 @@ void read_scalars(const Json::Value& dev, const Where& w, DeviceConfig& d) {
       fail(w.at("answer_timeout_ms"), "must be 1 to 600000");
   }
   if (dev.isMember("rs485")) d.rs485 = to_bool(dev["rs485"], w.at("rs485"));
+  read_ms(dev, w, "inter_char_timeout_ms", d.inter_char_timeout_ms);
+  read_ms(dev, w, "quiet_interval_ms", d.quiet_interval_ms);
 }
 
 DeviceConfig read_device(const Json::Value& dev, const std::string& prefix,
                          std::vector<std::string>& warnings) {
-  static const std::set<std::string> known = {
-      "data_id",    "address",     "port",   "settings",          "alarm_levels",
-      "thresholds", "ao_settings", "limits", "answer_timeout_ms", "rs485"};
+  static const std::set<std::string> known = {"data_id",
+                                              "address",
+                                              "port",
+                                              "settings",
+                                              "alarm_levels",
+                                              "thresholds",
+                                              "ao_settings",
+                                              "limits",
+                                              "answer_timeout_ms",
+                                              "rs485",
+                                              "inter_char_timeout_ms",
+                                              "quiet_interval_ms"};
   if (!dev.isObject()) fail(prefix, "must be an object");
   for (const auto& k : dev.getMemberNames())
-    if (!known.count(k)) warnings.push_back(prefix + ": unknown key \"" + k + "\" ignored");
+    if (!known.count(k) && k.rfind('_', 0) != 0)  // "_comment" and the like are notes
+      warnings.push_back(prefix + ": unknown key \"" + k + "\" ignored");
   DeviceConfig d;
-  read_scalars(dev, Where{prefix}, d);
+  read_scalars(dev, Where{prefix}, d, warnings);
   read_tables(dev, Where{prefix + " (data_id " + std::to_string(d.data_id) + ")"}, d);
   return d;
 }
 
-Json::Value parse_json(const std::string& text, const std::string& name) {
-  Json::CharReaderBuilder builder;
-  Json::CharReaderBuilder::strictMode(&builder.settings_);
-  std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+Json::Value parse_root(const std::string& text, const std::string& name) {
   Json::Value root;
   std::string errors;
-  if (!reader->parse(text.data(), text.data() + text.size(), &root, &errors))
-    throw ConfigError(name + ": not valid JSON: " + errors);
+  if (!klx::parse_json(text, root, errors)) throw ConfigError(name + ": not valid JSON: " + errors);
   return root;
 }
 
-std::string read_config(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw ConfigError(path + ": cannot open");
-  std::string text(static_cast<size_t>(kMaxConfig) + 1, '\0');
-  in.read(&text[0], kMaxConfig + 1);
-  if (in.gcount() > kMaxConfig) throw ConfigError(path + ": larger than a configuration");
-  text.resize(static_cast<size_t>(in.gcount()));
+std::string read_config_text(const std::string& path) {
+  std::string text, error;
+  if (!klx::read_file_capped(path, kMaxConfig, text, error)) throw ConfigError(path + ": " + error);
   return text;
 }
 
@@ -181,7 +194,7 @@ void mqtt_string(const Json::Value& m, const char* key, const Where& w, std::str
 
 std::vector<DeviceConfig> parse_config(const std::string& text, const std::string& name,
                                        std::vector<std::string>& warnings) {
-  const Json::Value root = parse_json(text, name);
+  const Json::Value root = parse_root(text, name);
   if (!root.isObject() || !root["devices"].isArray() || root["devices"].empty())
     throw ConfigError(name + ": \"devices\" must be a list of at least one device");
   std::vector<DeviceConfig> out;
@@ -196,11 +209,11 @@ std::vector<DeviceConfig> parse_config(const std::string& text, const std::strin
 }
 
 std::vector<DeviceConfig> load_config(const std::string& path, std::vector<std::string>& warnings) {
-  return parse_config(read_config(path), path, warnings);
+  return parse_config(read_config_text(path), path, warnings);
 }
 
 MqttSettings parse_mqtt_config(const std::string& text, const std::string& name) {
-  const Json::Value root = parse_json(text, name);
+  const Json::Value root = parse_root(text, name);
   MqttSettings s;
   if (!root.isObject() || !root.isMember("mqtt")) return s;
   const Json::Value& m = root["mqtt"];
@@ -224,9 +237,32 @@ MqttSettings parse_mqtt_config(const std::string& text, const std::string& name)
 }
 
 MqttSettings load_mqtt_config(const std::string& path) {
-  return parse_mqtt_config(read_config(path), path);
+  return parse_mqtt_config(read_config_text(path), path);
 }
 
-std::vector<DeviceConfig> default_config() { return {DeviceConfig{}}; }
+ServiceConfig parse_service_config(const std::string& text, const std::string& name) {
+  const Json::Value root = parse_root(text, name);
+  ServiceConfig c;
+  const Json::Value& http = root.isObject() ? root["http"] : Json::Value::nullSingleton();
+  if (!http.isNull() && !http.isObject()) fail(name + ": \"http\"", "must be an object");
+  if (http.isMember("listen")) {
+    if (!http["listen"].isString()) fail(name + ": \"http\".\"listen\"", "must be \"[HOST:]PORT\"");
+    c.http_listen = http["listen"].asString();
+  }
+  const Json::Value& mqtt = root.isObject() ? root["mqtt"] : Json::Value::nullSingleton();
+  if (mqtt.isObject() && mqtt["site"].isString()) c.site = mqtt["site"].asString();
+  return c;
+}
+
+ServiceConfig load_service_config(const std::string& path) {
+  return parse_service_config(read_config_text(path), path);
+}
+
+// The built-in simulator's power system has a DC panel: the default device polls it too.
+std::vector<DeviceConfig> default_config() {
+  DeviceConfig d;
+  d.settings["appSetting"]["has_dc"] = 1;
+  return {d};
+}
 
 }  // namespace klxhost

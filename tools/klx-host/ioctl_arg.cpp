@@ -2,6 +2,7 @@
 #include <stdexcept>
 
 #include "klx/frame.h"
+#include "klx/hex.h"
 #include "runner.h"
 
 namespace klxhost {
@@ -21,12 +22,7 @@ bool parse_ioctl(const std::string& text, IoctlRequest& out, std::string& error)
   if (hex.size() % 2 || hex.size() > 2 * klx::kFrameMaxInfoBytes)
     return error = "input must be pairs of hex digits", false;
   out.input.clear();
-  for (size_t i = 0; i < hex.size(); i += 2) {
-    const std::string pair = hex.substr(i, 2);
-    if (pair.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
-      return error = "not hex: " + hex, false;
-    out.input.push_back(static_cast<uint8_t>(std::stoul(pair, nullptr, 16)));
-  }
+  if (!klx::from_hex(hex, out.input)) return error = "not hex: " + hex, false;
   return true;
 }
 

@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cmath>
 
+#include "klx/hex.h"
+
 namespace klxhost {
 namespace {
 
@@ -34,7 +36,6 @@ size_t utf8_length(const std::string& s, size_t i) {
 }  // namespace
 
 void append_json_string(std::string& out, const std::string& s) {
-  static const char digits[] = "0123456789abcdef";
   out += '"';
   for (size_t i = 0; i < s.size();) {
     const unsigned char c = static_cast<unsigned char>(s[i]);
@@ -49,8 +50,7 @@ void append_json_string(std::string& out, const std::string& s) {
       out += static_cast<char>(c);
     } else if (c < 0x20) {
       out += "\\u00";
-      out += digits[c >> 4];
-      out += digits[c & 15];
+      klx::append_hex(out, &c, 1);
     } else {
       out.append(s, i, n);
     }
@@ -64,17 +64,6 @@ std::string json_float(float v) {
   char buf[32];
   const auto r = std::to_chars(buf, buf + sizeof buf, v);
   return std::string(buf, r.ptr);
-}
-
-std::string hex_of(const uint8_t* bytes, size_t n) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(n * 2);
-  for (size_t i = 0; i < n; ++i) {
-    out += digits[bytes[i] >> 4];
-    out += digits[bytes[i] & 15];
-  }
-  return out;
 }
 
 }  // namespace klxhost

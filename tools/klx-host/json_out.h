@@ -13,7 +13,5 @@ namespace klxhost {
 void append_json_string(std::string& out, const std::string& s);
 // The shortest decimal text that reads back as v; "null" for NaN and the infinities.
 std::string json_float(float v);
-// Lower-case hex of n bytes.
-std::string hex_of(const uint8_t* bytes, size_t n);
 
 }  // namespace klxhost

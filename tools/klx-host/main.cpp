@@ -3,7 +3,8 @@
 #include <CLI/CLI.hpp>
 #include <iostream>
 
-#include "plugin.h"
+#include "cli_exit.h"
+#include "klx/plugin_path.h"
 #include "runner.h"
 
 int main(int argc, char** argv) {
@@ -13,12 +14,15 @@ int main(int argc, char** argv) {
   app.add_option("--config", o.config, "devices, settings and alarm tables (JSON)");
   app.add_option("--port", o.port,
                  "port of the first device: sim, sim:MODEL.json, replay:FILE, "
-                 "tcp:HOST:PORT or a serial device");
+                 "tcp:HOST:PORT or a serial device")
+      ->check(klxcli::not_empty());
   app.add_option("--rounds", o.rounds, "exit once every device has completed N rounds")
-      ->check(CLI::PositiveNumber);
+      ->check(klxcli::above(1, true));
   app.add_option("--timeout", o.timeout_s, "seconds a round may take with --rounds (default 60)")
-      ->check(CLI::PositiveNumber);
+      ->check(klxcli::above(0));
   app.add_option("--trace", o.trace, "write every host call as a JSON line to FILE");
+  app.add_option("--capture", o.capture,
+                 "append every exchange to FILE in the replay format (replay:FILE plays it back)");
   app.add_option("--db", o.db, "SQLite database for history, alarm events and reports");
   app.add_option("--cache", o.cache, "cache file of the latest records, restored at start");
   app.add_option("--get", o.gets, "after the rounds: Get_Value of NAME (repeatable)");
@@ -28,12 +32,19 @@ int main(int argc, char** argv) {
   app.add_option("--mqtt-ca", o.mqtt_ca, "CA certificates (PEM) for an mqtts:// broker");
   app.add_option("--mqtt-password-file", o.mqtt_password_file,
                  "file whose first line is the MQTT password");
-  app.add_option("--plugin", o.plugin, "plug-in to load (default ../lib/korvantis_419.so)");
+  app.add_option("--http", o.http,
+                 "serve /metrics, /api/state and the status page on [HOST:]PORT "
+                 "(a bare port: loopback only)");
+  app.add_option("--plugin", o.plugin,
+                 "plug-in to load (default: ../lib/korvantis_419.so or "
+                 "../lib/klx/plugins/korvantis_419.so from the program's folder)");
+  app.footer(
+      "Device options (\"settings\"), --get names, --ioctl codes and alarm identifiers: "
+      "docs/device-options.md, installed as /usr/share/doc/korvantis-419/device-options.md");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    const int rc = app.exit(e);
-    return rc == 0 ? 0 : klxhost::kExitUsage;
+    return klxcli::exit_code(app, e);
   }
   for (const auto& text : ioctls) {
     klxhost::IoctlRequest r;
@@ -44,6 +55,6 @@ int main(int argc, char** argv) {
     }
     o.ioctls.push_back(std::move(r));
   }
-  if (o.plugin.empty()) o.plugin = klxhost::default_plugin_path(argv[0]);
+  if (o.plugin.empty()) o.plugin = klx::default_plugin_path();
   return klxhost::run(o);
 }

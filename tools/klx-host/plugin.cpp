@@ -1,9 +1,6 @@
 #include "plugin.h"
 
 #include <dlfcn.h>
-#include <unistd.h>
-
-#include <climits>
 
 namespace klxhost {
 namespace {
@@ -36,19 +33,6 @@ std::unique_ptr<Plugin> Plugin::load(const std::string& path, std::string& error
 Plugin::~Plugin() {
   providers_.clear();
   if (handle_) dlclose(handle_);
-}
-
-std::string default_plugin_path(const char* argv0) {
-  std::string self;
-  char buf[PATH_MAX];
-  const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n > 0)
-    self.assign(buf, static_cast<size_t>(n));
-  else if (argv0)
-    self = argv0;
-  const auto slash = self.rfind('/');
-  const std::string dir = slash == std::string::npos ? "." : self.substr(0, slash);
-  return dir + "/../lib/korvantis_419.so";
 }
 
 }  // namespace klxhost

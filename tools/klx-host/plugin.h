@@ -27,7 +27,4 @@ class Plugin {
   KLXSPDeviceProvider* provider_ = nullptr;
 };
 
-// The plug-in beside the program: ../lib/korvantis_419.so from the binary's own directory.
-std::string default_plugin_path(const char* argv0);
-
 }  // namespace klxhost

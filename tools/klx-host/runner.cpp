@@ -13,9 +13,12 @@
 #include "host_events.h"
 #include "json_out.h"
 #include "klx/frame.h"
+#include "klx/hex.h"
 #include "klx/link.h"
 #include "klx/pmbus_protocol.h"
 #include "mqtt/mqtt_sink.h"
+#include "ops/ops_sinks.h"
+#include "ops/service_notify.h"
 #include "plugin.h"
 #include "ports.h"
 #include "summary.h"
@@ -80,6 +83,7 @@ class Runner {
 
   const Options& o_;
   Trace trace_;
+  Capture capture_;
   klx::RecordCache cache_{""};
   std::unique_ptr<klx::HistoryDb> db_;
   std::unique_ptr<Plugin> plugin_;
@@ -87,6 +91,7 @@ class Runner {
   // Export services (MQTT, HTTP); the loop only hands them copies of what happened.
   std::vector<std::unique_ptr<ExportSink>> sinks_;
   std::vector<ExportSink*> sink_list_;
+  StatusEndpoint* status_ = nullptr;  // the HTTP endpoint among the sinks, if any
 };
 
 Runner::~Runner() {
@@ -104,11 +109,13 @@ Runner::~Runner() {
 
 int Runner::run() {
   if (const int rc = setup()) return rc;
+  notify_ready();
   catch_signals();
-  const int rc = poll_rounds();
+  int rc = poll_rounds();
   if (rc == kExitOk && !g_stop) after_rounds();
   for (ExportSink* sink : sink_list_) sink->stopping();
   for (const auto& s : slots_) print_counters(s);
+  if (!report_storage(std::cerr, trace_, cache_, db_.get()) && rc == kExitOk) rc = kExitFailure;
   return rc;
 }
 
@@ -148,6 +155,11 @@ int Runner::setup() {
       return kExitFailure;
     }
   }
+  for (const auto& s : slots_)
+    if (status_)
+      status_->watch(
+          s.cfg.data_id, s.link->transport().describe(),
+          {&s.proto->protocol_counters(), &s.proto->frame_counters(), &s.link->counters()});
   return kExitOk;
 }
 
@@ -157,13 +169,21 @@ int Runner::open_services() {
     std::cerr << "klx-host: trace " << error << "\n";
     return kExitUsage;
   }
+  if (!o_.capture.empty() && !capture_.open(o_.capture, error)) {
+    std::cerr << "klx-host: capture " << error << "\n";
+    return kExitUsage;
+  }
   if (!o_.db.empty() && !(db_ = klx::HistoryDb::open(o_.db, error))) {
     std::cerr << "klx-host: database " << error << "\n";
     return kExitUsage;
   }
   cache_ = klx::RecordCache(o_.cache);
-  if (!cache_.load(error)) std::cerr << "klx-host: cache not restored: " << error << "\n";
-  return kExitOk;
+  if (!cache_.check_path(error)) {
+    std::cerr << "klx-host: cache " << error << "\n";
+    return kExitUsage;
+  }
+  if (!cache_.load(error)) std::cerr << "klx-host: cache not restored: " << error << "; ignored\n";
+  return add_ops_sinks(o_, sinks_, sink_list_, status_);
 }
 
 int Runner::setup_device(size_t index, Slot& s) {
@@ -176,8 +196,9 @@ int Runner::setup_device(size_t index, Slot& s) {
     std::cerr << "klx-host: " << where << ": the plug-in's device has no protocol layer\n";
     return kExitFailure;
   }
-  s.events =
-      std::make_unique<HostEvents>(Services{&trace_, &cache_, db_.get(), &sink_list_}, c.limits);
+  s.events = std::make_unique<HostEvents>(
+      Services{&trace_, &cache_, db_.get(), &sink_list_, capture_.enabled() ? &capture_ : nullptr},
+      c.limits);
   s.dev->set_events(s.events.get());
   s.dev->Init(std::weak_ptr<KLXController>(), c.data_id, c.settings);
   s.proto->address_ = c.address;
@@ -196,9 +217,15 @@ int Runner::setup_device(size_t index, Slot& s) {
     return kExitUsage;
   }
   s.link->set_answer_timeout(milliseconds(c.answer_timeout_ms));
+  s.link->set_inter_char_timeout(milliseconds(c.inter_char_timeout_ms));
+  s.link->set_quiet_interval(milliseconds(c.quiet_interval_ms));
   s.dev->set_link(s.link.get());
   restore(s);
   if (!s.dev->OpenPort()) {
+    if (s.link->transport().open_failed_for_good()) {
+      std::cerr << "klx-host: " << where << ": " << s.link->last_error() << "\n";
+      return kExitUsage;
+    }
     std::cerr << "klx-host: " << s.label << ": cannot open " << s.link->transport().describe()
               << ": " << s.link->last_error() << "; retrying\n";
     s.said_down = true;
@@ -351,7 +378,7 @@ void Runner::ioctl(Slot& s, const IoctlRequest& r) {
   const size_t shown = written > 0 ? std::min(written, kIoctlOutput) : 0;
   trace_.ioctl(r.code, result, written, out, shown);
   std::cerr << "klx-host: ioctl " << r.code << ": result " << result << ", written " << written
-            << ", out " << hex_of(out, shown) << "\n";
+            << ", out " << klx::to_hex(out, shown) << "\n";
   await_answer(s);
 }
 

@@ -20,6 +20,7 @@ struct Options {
   unsigned rounds = 0;  // 0: poll until interrupted
   double timeout_s = 60.0;
   std::string trace;
+  std::string capture;  // every exchange appended in the replay format
   std::string db;
   std::string cache;
   std::vector<std::string> gets;
@@ -28,6 +29,7 @@ struct Options {
   std::string mqtt_url;  // over the configuration's "mqtt" settings when set
   std::string mqtt_ca;
   std::string mqtt_password_file;
+  std::string http;  // "[HOST:]PORT" of the HTTP endpoint; overrides the configuration's
 };
 
 // "CODE:HEX" (decimal code, hex input bytes; "CODE:" passes no input).

@@ -1,8 +1,8 @@
 #pragma once
 
-// The state of one device after a completed round, as published to brokers and HTTP clients:
-// {"time": "2026-12-09T00:15:39+00:00", "round": 12, "ac": {...}, "acChannel": [...], ...}
-// with the record's fields named and nested as klx-record shows them, absent values null.
+// The state of one device after a round, as it leaves the machine (MQTT state topic, HTTP
+// /api/state): {"time": "2026-12-09T00:15:39+00:00", "round": 12, "data_id": 7, "ac": {...}, ...}
+// with the record's names and nesting and absent values null.
 
 #include <json/value.h>
 
@@ -13,13 +13,14 @@
 
 namespace klxhost {
 
-// Local time in ISO 8601 with its UTC offset ("+01:00").
+// ISO 8601 local time with the UTC offset ("+01:00").
 std::string iso_time(std::time_t t);
 
-// `record` is the published record; one of another size than a record (or none) adds no fields.
-Json::Value state_payload(std::time_t time, unsigned round, const std::vector<uint8_t>* record);
+// `record` is the published record; one of another size (none published yet) gives only the
+// time and the round.
+Json::Value state_payload(const std::vector<uint8_t>& record, unsigned round, std::time_t time);
 
-// One line of JSON, floats kept as they read back.
+// Compact JSON text of a value (no line breaks), floats as the record tool writes them.
 std::string compact_json(const Json::Value& v);
 
 }  // namespace klxhost

@@ -4,11 +4,12 @@
 #include <cstring>
 
 #include "json_out.h"
+#include "klx/hex.h"
 
 namespace klxhost {
 namespace {
 
-std::string byte_hex(uint8_t b) { return hex_of(&b, 1); }
+std::string byte_hex(uint8_t b) { return klx::to_hex(&b, 1); }
 
 // {"ev":"<ev>", ... — the caller adds the members and the closing brace.
 std::string start(const char* ev) { return std::string("{\"ev\":\"") + ev + "\""; }
@@ -42,9 +43,10 @@ bool Trace::open(const std::string& path, std::string& error) {
 // Each line is flushed: the trace of a run that dies is complete up to its last call.
 void Trace::line(const std::string& text) {
   if (!file_) return;
-  std::fputs(text.c_str(), file_);
-  std::fputc('\n', file_);
-  std::fflush(file_);
+  const bool ok = std::fputs(text.c_str(), file_) >= 0 && std::fputc('\n', file_) != EOF &&
+                  std::fflush(file_) == 0;
+  ++(ok ? written_ : lost_);
+  if (!ok) std::clearerr(file_);  // later lines are tried again (space may come back)
 }
 
 void Trace::cmd(uint8_t cid1, uint8_t cid2, const uint8_t* data, size_t n) {
@@ -52,7 +54,7 @@ void Trace::cmd(uint8_t cid1, uint8_t cid2, const uint8_t* data, size_t n) {
   std::string s = start("cmd");
   member(s, "cid1", byte_hex(cid1));
   member(s, "cid2", byte_hex(cid2));
-  member(s, "data", hex_of(data, n));
+  member(s, "data", klx::to_hex(data, n));
   line(s + "}");
 }
 
@@ -60,14 +62,14 @@ void Trace::publish(int sp_id, const uint8_t* record, size_t n) {
   if (!file_) return;
   std::string s = start("publish");
   number(s, "id", std::to_string(sp_id));
-  member(s, "record", hex_of(record, n));
+  member(s, "record", klx::to_hex(record, n));
   line(s + "}");
 }
 
 void Trace::history(const uint8_t* record, size_t n) {
   if (!file_) return;
   std::string s = start("history");
-  member(s, "record", hex_of(record, n));
+  member(s, "record", klx::to_hex(record, n));
   line(s + "}");
 }
 
@@ -127,7 +129,7 @@ void Trace::ioctl(int code, int result, int written, const uint8_t* out, size_t 
   number(s, "code", std::to_string(code));
   number(s, "result", std::to_string(result));
   number(s, "written", std::to_string(written));
-  member(s, "out", hex_of(out, out_n));
+  member(s, "out", klx::to_hex(out, out_n));
   line(s + "}");
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "klx/events.h"
+#include "klx/plugin_path.h"
 #include "klx/provider.h"
 
 namespace {
@@ -18,22 +19,30 @@ using GetProviders = std::vector<std::shared_ptr<Provider>> (*)();
 
 struct PublishProbe : klx::DeviceEvents {
   size_t last_size = 0;
-  void on_publish(KLXVDevice&, int, const uint8_t*, size_t length) override {
-    last_size = length;
-  }
+  void on_publish(KLXVDevice&, int, const uint8_t*, size_t length) override { last_size = length; }
 };
 
-std::string default_plugin(const char* argv0) {
-  std::string self(argv0);
-  const auto slash = self.rfind('/');
-  const std::string dir = slash == std::string::npos ? "." : self.substr(0, slash);
-  return dir + "/../lib/korvantis_419.so";
+constexpr const char* kUsage =
+    "usage: klx-probe [PLUGIN.so]\n"
+    "Loads the plug-in as the host does (default: the one beside this program) and shows its\n"
+    "provider, the type of a device it creates and the size of the record it publishes.\n";
+
+// The plug-in to load, or an exit code: --help prints the usage, any other option is refused.
+int plugin_argument(int argc, char** argv, std::string& path) {
+  if (argc > 2) return std::cerr << "klx-probe: one plug-in at most\n" << kUsage, 2;
+  const std::string arg = argc > 1 ? argv[1] : "";
+  if (arg == "-h" || arg == "--help") return std::cout << kUsage, 0;
+  if (!arg.empty() && arg[0] == '-')
+    return std::cerr << "klx-probe: unknown option " << arg << "\n" << kUsage, 2;
+  path = arg.empty() ? klx::default_plugin_path() : arg;
+  return -1;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::string path = argc > 1 ? argv[1] : default_plugin(argv[0]);
+  std::string path;
+  if (const int rc = plugin_argument(argc, argv, path); rc >= 0) return rc;
   void* lib = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!lib) {
     std::cerr << "klx-probe: cannot load " << path << ": " << dlerror() << "\n";
@@ -57,8 +66,8 @@ int main(int argc, char** argv) {
   dev->set_events(&probe);
   const std::string blank(587, '\0');
   const bool restored = dev->LoadFromCache(blank);
-  std::cerr << "klx-probe: providers " << providers.size() << ", device type "
-            << dev->DeviceType() << ", record " << probe.last_size << " bytes"
+  std::cerr << "klx-probe: providers " << providers.size() << ", device type " << dev->DeviceType()
+            << ", record " << probe.last_size << " bytes"
             << (restored ? "" : " (cache restore not available)") << "\n";
   dev.reset();
   providers.clear();

@@ -1,7 +1,5 @@
 // klx-record: the 587-byte record as named fields, from a cache file, a hex string or a row of the
 // history database; and, with --encode, a record built from those fields (to craft a cache).
-#include <json/reader.h>
-
 #include <CLI/CLI.hpp>
 #include <cstring>
 #include <fstream>
@@ -9,6 +7,9 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "cli_exit.h"
+#include "klx/hex.h"
+#include "klx/json_read.h"
 #include "record_input.h"
 #include "record_json.h"
 
@@ -34,12 +35,11 @@ std::vector<uint8_t> load(const Options& o) {
 }
 
 int encode(const Options& o) {
-  std::ifstream in(o.encode);
-  if (!in) throw std::runtime_error("cannot read " + o.encode);
-  Json::CharReaderBuilder builder;
+  std::string text, errors;
+  if (!klx::read_file_capped(o.encode, record_input::kMaxFile, text, errors))
+    throw std::runtime_error("cannot read " + o.encode + ": " + errors);
   Json::Value root;
-  std::string errors;
-  if (!Json::parseFromStream(builder, in, &root, &errors))
+  if (!klx::parse_json(text, root, errors))
     throw std::runtime_error(o.encode + ": not valid JSON: " + errors);
   const korvantis_419_Data_t rec = record_json::from_json(root);
   const auto* p = reinterpret_cast<const uint8_t*>(&rec);
@@ -49,9 +49,7 @@ int encode(const Options& o) {
       throw std::runtime_error("cannot write " + o.out);
     return 0;
   }
-  static const char digits[] = "0123456789abcdef";
-  for (size_t i = 0; i < sizeof rec; ++i) std::cout << digits[p[i] >> 4] << digits[p[i] & 15];
-  std::cout << "\n";
+  std::cout << klx::to_hex(p, sizeof rec) << "\n";
   return 0;
 }
 
@@ -70,7 +68,11 @@ int main(int argc, char** argv) {
   app.add_option("--data-id", o.data_id, "the device's record in a cache of several");
   app.add_option("-o,--out", o.out, "with --encode: write the raw record to this file");
   app.add_flag("--table", o.table, "an aligned text table instead of JSON");
-  CLI11_PARSE(app, argc, argv);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return klxcli::exit_code(app, e);
+  }
 
   try {
     if (!o.encode.empty()) return encode(o);

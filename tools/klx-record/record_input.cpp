@@ -2,34 +2,21 @@
 
 #include <sqlite3.h>
 
-#include <fstream>
 #include <map>
 #include <stdexcept>
 
+#include "klx/hex.h"
+#include "klx/json_read.h"
 #include "klx/store.h"
 
 namespace record_input {
 namespace {
 
-constexpr std::streamsize kMaxFile = 4 << 20;
-
-int hex_digit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read " + path);
-  std::string text;
-  char buf[65536];
-  while (in.read(buf, sizeof buf) || in.gcount() > 0) {
-    text.append(buf, static_cast<size_t>(in.gcount()));
-    if (static_cast<std::streamsize>(text.size()) > kMaxFile)
-      throw std::runtime_error(path + ": too large for a record or a record cache");
-  }
+  std::string text, error;
+  if (!klx::read_file_capped(path, kMaxFile, text, error))
+    throw std::runtime_error("cannot read " + path + ": " + error);
   return text;
 }
 
@@ -76,19 +63,10 @@ std::vector<uint8_t> from_blob(const std::string& text, const std::string& what,
 
 std::vector<uint8_t> from_hex(const std::string& text) {
   std::vector<uint8_t> out;
-  int high = -1;
-  for (char c : text) {
-    if (c == ' ' || c == '\t' || c == '\n' || c == '\r') continue;
-    const int d = hex_digit(c);
-    if (d < 0) throw std::runtime_error(std::string("--hex: '") + c + "' is not a hex digit");
-    if (high < 0) {
-      high = d;
-    } else {
-      out.push_back(static_cast<uint8_t>(high << 4 | d));
-      high = -1;
-    }
-  }
-  if (high >= 0) throw std::runtime_error("--hex: an odd number of hex digits");
+  const klx::HexDecode r = klx::from_hex(text, out, true);
+  if (r.error == klx::HexDecode::Error::kBadDigit)
+    throw std::runtime_error(std::string("--hex: '") + text[r.at] + "' is not a hex digit");
+  if (!r) throw std::runtime_error("--hex: an odd number of hex digits");
   check_size(out, "--hex");
   return out;
 }

@@ -180,4 +180,17 @@ Model default_model();
 Model load_model_file(const std::string& path);
 Model parse_model(const std::string& json_text, const std::string& origin);
 
+// A device on a line and its model.
+struct LineDevice {
+  uint8_t address = 1;
+  Model model;
+};
+// A model file describes one device (served at `address`) or lists the devices of a line:
+// {"devices": [{"address": 1, "model": "a.json"}, {"address": 2, "model": {...}}, {"address": 3}]}
+// (a model named by its file, relative to the listing's folder, given in place, or the built-in
+// one). Throws std::runtime_error naming the file and the offending key.
+std::vector<LineDevice> load_line_file(const std::string& path, uint8_t address);
+std::vector<LineDevice> parse_line(const std::string& json_text, const std::string& origin,
+                                   uint8_t address, const std::string& folder);
+
 }  // namespace sim

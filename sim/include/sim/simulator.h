@@ -60,8 +60,9 @@ class Simulator : public klx::Peer {
   Bytes read_ac_alarms_, read_switches_, read_rc_alarms_, read_dc_alarms_;
 };
 
-// The simulator of a model file, or of the built-in model when the path is empty. Throws
-// std::runtime_error with the file and the key at fault when the model cannot be used.
+// The simulator of a model file, or of the built-in model when the path is empty; a file that
+// lists devices gives the line of them (a Bus; `address` then unused). Throws std::runtime_error
+// with the file and the key at fault when the model cannot be used.
 std::unique_ptr<klx::Peer> make_simulator(const std::string& model_path, uint8_t address);
 
 }  // namespace sim

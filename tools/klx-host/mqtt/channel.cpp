@@ -25,7 +25,7 @@ MqttChannel::MqttChannel(ChannelParams p) : p_(std::move(p)), outbox_(kMaxOrdere
 }
 
 MqttChannel::~MqttChannel() {
-  stop(std::chrono::milliseconds(0));
+  stop(std::chrono::steady_clock::now());
   if (mosq_) mosquitto_destroy(mosq_);
 }
 
@@ -66,7 +66,8 @@ void MqttChannel::run() {
   while (!stop_) {
     if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_loop(mosq_, 200, 1);
     if (rc == MOSQ_ERR_SUCCESS || stop_) continue;
-    if (rc != MOSQ_ERR_CONN_LOST && rc != MOSQ_ERR_NO_CONN)
+    // A lost connection and a refusal by the broker were reported from the callbacks.
+    if (rc != MOSQ_ERR_CONN_LOST && rc != MOSQ_ERR_NO_CONN && rc != MOSQ_ERR_CONN_REFUSED)
       report(std::string("cannot connect: ") +
              (rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc)));
     std::chrono::seconds delay;
@@ -106,15 +107,18 @@ void MqttChannel::connected(int rc) {
   backoff_ = std::chrono::seconds(1);
   for (const auto& s : sticky_) outbox_.put_latest({s.first, s.second, true});
   pump_locked();
+  cv_.notify_all();
 }
 
 void MqttChannel::on_disconnect(mosquitto*, void* self, int rc) {
   auto* c = static_cast<MqttChannel*>(self);
+  bool was_connected = false;
   {
     std::lock_guard<std::mutex> lock(c->mu_);
+    was_connected = c->connected_;
     c->connected_ = false;
   }
-  if (rc != 0 && !c->stop_) c->report("connection lost");
+  if (rc != 0 && was_connected && !c->stop_) c->report("connection lost");
 }
 
 void MqttChannel::on_publish(mosquitto*, void* self, int) {
@@ -195,13 +199,13 @@ void MqttChannel::pump_locked() {
   }
 }
 
-void MqttChannel::stop(std::chrono::milliseconds limit) {
+// A host that stops right after starting may not be connected yet: it waits for that too.
+void MqttChannel::stop(std::chrono::steady_clock::time_point deadline) {
   if (!thread_.joinable()) return;
   {
     std::unique_lock<std::mutex> lock(mu_);
     pump_locked();
-    cv_.wait_for(lock, limit,
-                 [this] { return !connected_ || (inflight_ == 0 && outbox_.waiting() == 0); });
+    cv_.wait_until(lock, deadline, [this] { return inflight_ == 0 && outbox_.waiting() == 0; });
   }
   stop_ = true;
   cv_.notify_all();

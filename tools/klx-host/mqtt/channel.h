@@ -49,8 +49,8 @@ class MqttChannel {
 
   // Hands waiting messages over while connected; reports dropped alarm transitions.
   void pump();
-  // Sends what waits for at most `limit`, then disconnects cleanly and joins the thread.
-  void stop(std::chrono::milliseconds limit);
+  // Sends what waits until `deadline` at most, then disconnects and joins the thread.
+  void stop(std::chrono::steady_clock::time_point deadline);
 
   uint64_t dropped_total() const { return dropped_total_; }
 

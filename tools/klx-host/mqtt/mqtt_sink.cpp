@@ -75,7 +75,8 @@ class MqttSink : public ExportSink {
   void round_completed(const RoundEvent& e) override {
     Device* d = find(e.data_id);
     if (!d) return;
-    const Json::Value state = state_payload(e.time, e.round, e.record);
+    static const std::vector<uint8_t> none;
+    const Json::Value state = state_payload(e.record ? *e.record : none, e.round, e.time);
     d->channel->put_latest({names_.state(e.data_id), compact_json(state), true});
     if (discovery_ && discovery_shape(state) != d->shape) {
       d->shape = discovery_shape(state);
@@ -110,7 +111,8 @@ class MqttSink : public ExportSink {
 
   void stopping() override {
     for (auto& d : devices_) set_online(d.first, d.second, false);
-    for (auto& d : devices_) d.second.channel->stop(kFlushAtStop);
+    const auto deadline = std::chrono::steady_clock::now() + kFlushAtStop;
+    for (auto& d : devices_) d.second.channel->stop(deadline);
   }
 
  private:

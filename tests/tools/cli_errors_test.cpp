@@ -1,0 +1,83 @@
+// Every program ends a command-line mistake with exit 2 and a message naming what is wrong; a
+// port that can never work is refused at once with a hint, instead of being retried until the
+// round time-out.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include "run_tool.h"
+
+namespace {
+
+struct Row {
+  const char* program;
+  std::vector<std::string> args;
+  int status;
+  const char* says;  // in the standard error, or the standard output for --help
+};
+
+void expect_row(const Row& r) {
+  const ToolRun run = run_tool(r.program, r.args);
+  std::string line = r.program;
+  for (const auto& a : r.args) line += " '" + a + "'";
+  EXPECT_EQ(run.status, r.status) << line << "\n" << run.err;
+  EXPECT_NE((run.err + run.out).find(r.says), std::string::npos) << line << "\n" << run.err;
+}
+
+TEST(CommandLine, MistakesExitTwoAndSayWhat) {
+  const Row rows[] = {
+      {"klx-host", {"--bogus"}, 2, "not expected: --bogus"},
+      {"klx-host", {"--rounds", "0"}, 2, "--rounds: must be a number of at least 1"},
+      {"klx-host", {"--timeout", "-1"}, 2, "--timeout: must be a number above 0"},
+      {"klx-host", {"--config", "/nonexistent/c.json"}, 2, "No such file or directory"},
+      {"klx-host", {"--help"}, 0, "docs/device-options.md"},
+      {"klx-record", {"--bogus", "x"}, 2, "not expected: --bogus"},
+      {"klx-record", {}, 2, "Exactly 1 option"},
+      {"klx-history", {"--bogus"}, 2, "not expected: --bogus"},
+      {"klx-sim", {"--pty", "--bogus"}, 2, "not expected: --bogus"},
+      {"klx-sim", {"--pty", "--address", "0"}, 2, "--address"},
+      {"klx-probe", {"--bogus"}, 2, "unknown option --bogus"},
+      {"klx-probe", {"--help"}, 0, "usage: klx-probe"},
+  };
+  for (const auto& r : rows) expect_row(r);
+}
+
+// A pseudo-terminal that "another program" (this test) holds locked, as a running klx-host would.
+struct LockedPty {
+  int master = -1, slave = -1;
+  std::string path;
+  LockedPty() {
+    master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return;
+    path = ptsname(master);
+    slave = open(path.c_str(), O_RDWR | O_NOCTTY);
+    if (slave >= 0) flock(slave, LOCK_EX);
+  }
+  ~LockedPty() {
+    if (slave >= 0) close(slave);
+    if (master >= 0) close(master);
+  }
+};
+
+TEST(BadPorts, RefusedAtOnceWithAHint) {
+  const std::string file = temp_path("not-a-tty");
+  std::ofstream(file) << "x";
+  LockedPty busy;
+  ASSERT_GE(busy.slave, 0);
+  const std::pair<std::string, const char*> rows[] = {
+      {"", "--port: must not be empty"},
+      {"/dev/klx-no-such-port", "No such file or directory (no such serial device"},
+      {file, "(not a serial device)"},
+      {"/", "Is a directory (not a serial device)"},
+      {busy.path, "already in use (another program has the port open"},
+  };
+  // --timeout 30: a retried port would end in exit 1 after it, not in exit 2 at once.
+  for (const auto& [port, says] : rows)
+    expect_row({"klx-host", {"--port", port, "--rounds", "1", "--timeout", "30"}, 2, says});
+}
+
+}  // namespace
