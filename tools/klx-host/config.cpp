@@ -1,20 +1,15 @@
 #include "config.h"
 
-#include <json/reader.h>
-
-#include <cerrno>
 #include <cmath>
-#include <cstring>
-#include <fstream>
-#include <memory>
 #include <set>
 
+#include "klx/json_read.h"
 #include "settings_check.h"
 
 namespace klxhost {
 namespace {
 
-constexpr std::streamsize kMaxConfig = 4 << 20;
+constexpr size_t kMaxConfig = 4 << 20;
 
 // Names the place of a value in messages: `config.json: device 0 (data_id 7): "alarm_levels"."x"`.
 struct Where {
@@ -114,6 +109,13 @@ void read_tables(const Json::Value& dev, const Where& w, DeviceConfig& d) {
     d.limits[k] = value_limit(limits[k], w.at("limits", k));
 }
 
+// A line timing in milliseconds, 1 to 60000.
+void read_ms(const Json::Value& dev, const Where& w, const char* key, int& out) {
+  if (!dev.isMember(key)) return;
+  out = to_int(dev[key], w.at(key));
+  if (out < 1 || out > 60000) fail(w.at(key), "must be 1 to 60000");
+}
+
 void read_scalars(const Json::Value& dev, const Where& w, DeviceConfig& d,
                   std::vector<std::string>& warnings) {
   if (!dev.isMember("data_id")) fail(w.prefix + ":", "\"data_id\" is missing");
@@ -141,13 +143,24 @@ void read_scalars(const Json::Value& dev, const Where& w, DeviceConfig& d,
       fail(w.at("answer_timeout_ms"), "must be 1 to 600000");
   }
   if (dev.isMember("rs485")) d.rs485 = to_bool(dev["rs485"], w.at("rs485"));
+  read_ms(dev, w, "inter_char_timeout_ms", d.inter_char_timeout_ms);
+  read_ms(dev, w, "quiet_interval_ms", d.quiet_interval_ms);
 }
 
 DeviceConfig read_device(const Json::Value& dev, const std::string& prefix,
                          std::vector<std::string>& warnings) {
-  static const std::set<std::string> known = {
-      "data_id",    "address",     "port",   "settings",          "alarm_levels",
-      "thresholds", "ao_settings", "limits", "answer_timeout_ms", "rs485"};
+  static const std::set<std::string> known = {"data_id",
+                                              "address",
+                                              "port",
+                                              "settings",
+                                              "alarm_levels",
+                                              "thresholds",
+                                              "ao_settings",
+                                              "limits",
+                                              "answer_timeout_ms",
+                                              "rs485",
+                                              "inter_char_timeout_ms",
+                                              "quiet_interval_ms"};
   if (!dev.isObject()) fail(prefix, "must be an object");
   for (const auto& k : dev.getMemberNames())
     if (!known.count(k) && k.rfind('_', 0) != 0)  // "_comment" and the like are notes
@@ -159,23 +172,15 @@ DeviceConfig read_device(const Json::Value& dev, const std::string& prefix,
 }
 
 Json::Value parse_root(const std::string& text, const std::string& name) {
-  Json::CharReaderBuilder builder;
-  Json::CharReaderBuilder::strictMode(&builder.settings_);
-  std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
   Json::Value root;
   std::string errors;
-  if (!reader->parse(text.data(), text.data() + text.size(), &root, &errors))
-    throw ConfigError(name + ": not valid JSON: " + errors);
+  if (!klx::parse_json(text, root, errors)) throw ConfigError(name + ": not valid JSON: " + errors);
   return root;
 }
 
 std::string read_config_text(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw ConfigError(path + ": " + std::strerror(errno));
-  std::string text(static_cast<size_t>(kMaxConfig) + 1, '\0');
-  in.read(&text[0], kMaxConfig + 1);
-  if (in.gcount() > kMaxConfig) throw ConfigError(path + ": larger than a configuration");
-  text.resize(static_cast<size_t>(in.gcount()));
+  std::string text, error;
+  if (!klx::read_file_capped(path, kMaxConfig, text, error)) throw ConfigError(path + ": " + error);
   return text;
 }
 

@@ -5,8 +5,10 @@
 // error and the database.
 
 #include <map>
+#include <ostream>
 #include <string>
 
+#include "capture.h"
 #include "export_sink.h"
 #include "klx/events.h"
 #include "klx/store.h"
@@ -19,6 +21,7 @@ struct Services {
   klx::RecordCache* cache = nullptr;
   klx::HistoryDb* db = nullptr;                     // may be null: no --db
   const std::vector<ExportSink*>* sinks = nullptr;  // may be null: nothing exported
+  Capture* capture = nullptr;                       // may be null: no --capture
 };
 
 class HostEvents : public klx::DeviceEvents {
@@ -33,11 +36,14 @@ class HostEvents : public klx::DeviceEvents {
                 int count) override;
   bool on_batch(KLXVDevice& dev, const std::vector<rule_value>& rules) override;
   void on_report(KLXVDevice& dev, const std::string& id, float value) override;
+  void on_exchange(KLXVDevice& dev, int cid1, int cid2, const klx::Frame* answer) override;
 
   const klx::AlarmBook& alarms() const { return alarms_; }
 
  private:
   void log_transitions(uint32_t data_id, const std::vector<klx::AlarmTransition>& ts);
+  // Before the first evaluation: the alarms that were active when the database was last written.
+  void restore_alarms(uint32_t data_id);
   // Store failures are reported once per new reason, not once per round.
   void warn(const std::string& what, const std::string& error);
 
@@ -45,6 +51,12 @@ class HostEvents : public klx::DeviceEvents {
   std::map<std::string, klx::ValueLimit> limits_;
   klx::AlarmBook alarms_;
   std::map<std::string, std::string> last_warning_;
+  bool restored_ = false;
 };
+
+// At the end of a run: writes what the database still has waiting, then prints what the trace,
+// the cache and the database stored and lost. False when anything was lost.
+bool report_storage(std::ostream& out, const Trace& trace, const klx::RecordCache& cache,
+                    klx::HistoryDb* db);
 
 }  // namespace klxhost

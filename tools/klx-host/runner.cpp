@@ -82,6 +82,7 @@ class Runner {
 
   const Options& o_;
   Trace trace_;
+  Capture capture_;
   klx::RecordCache cache_{""};
   std::unique_ptr<klx::HistoryDb> db_;
   std::unique_ptr<Plugin> plugin_;
@@ -109,10 +110,11 @@ int Runner::run() {
   if (const int rc = setup()) return rc;
   notify_ready();
   catch_signals();
-  const int rc = poll_rounds();
+  int rc = poll_rounds();
   if (rc == kExitOk && !g_stop) after_rounds();
   for (ExportSink* sink : sink_list_) sink->stopping();
   for (const auto& s : slots_) print_counters(s);
+  if (!report_storage(std::cerr, trace_, cache_, db_.get()) && rc == kExitOk) rc = kExitFailure;
   return rc;
 }
 
@@ -165,12 +167,20 @@ int Runner::open_services() {
     std::cerr << "klx-host: trace " << error << "\n";
     return kExitUsage;
   }
+  if (!o_.capture.empty() && !capture_.open(o_.capture, error)) {
+    std::cerr << "klx-host: capture " << error << "\n";
+    return kExitUsage;
+  }
   if (!o_.db.empty() && !(db_ = klx::HistoryDb::open(o_.db, error))) {
     std::cerr << "klx-host: database " << error << "\n";
     return kExitUsage;
   }
   cache_ = klx::RecordCache(o_.cache);
-  if (!cache_.load(error)) std::cerr << "klx-host: cache not restored: " << error << "\n";
+  if (!cache_.check_path(error)) {
+    std::cerr << "klx-host: cache " << error << "\n";
+    return kExitUsage;
+  }
+  if (!cache_.load(error)) std::cerr << "klx-host: cache not restored: " << error << "; ignored\n";
   return add_ops_sinks(o_, sinks_, sink_list_, status_);
 }
 
@@ -184,8 +194,9 @@ int Runner::setup_device(size_t index, Slot& s) {
     std::cerr << "klx-host: " << where << ": the plug-in's device has no protocol layer\n";
     return kExitFailure;
   }
-  s.events =
-      std::make_unique<HostEvents>(Services{&trace_, &cache_, db_.get(), &sink_list_}, c.limits);
+  s.events = std::make_unique<HostEvents>(
+      Services{&trace_, &cache_, db_.get(), &sink_list_, capture_.enabled() ? &capture_ : nullptr},
+      c.limits);
   s.dev->set_events(s.events.get());
   s.dev->Init(std::weak_ptr<KLXController>(), c.data_id, c.settings);
   s.proto->address_ = c.address;
@@ -204,6 +215,8 @@ int Runner::setup_device(size_t index, Slot& s) {
     return kExitUsage;
   }
   s.link->set_answer_timeout(milliseconds(c.answer_timeout_ms));
+  s.link->set_inter_char_timeout(milliseconds(c.inter_char_timeout_ms));
+  s.link->set_quiet_interval(milliseconds(c.quiet_interval_ms));
   s.dev->set_link(s.link.get());
   restore(s);
   if (!s.dev->OpenPort()) {
