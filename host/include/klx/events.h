@@ -1,5 +1,8 @@
 #pragma once
 
+// This host's own runtime (the hooks through which this host's runtime sees what a device hands
+// over), not part of the closed host's interface.
+
 #include <cstddef>
 #include <cstdint>
 #include <string>

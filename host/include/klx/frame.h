@@ -1,5 +1,7 @@
 #pragma once
 
+// This host's own runtime (the frame codec), not part of the closed host's interface.
+
 // YD/T 1363.3 frames: the encoder and the streaming parser of the host's protocol layer. Both are
 // pure functions of bytes, with no I/O, so the simulator and the tests use the same code.
 //

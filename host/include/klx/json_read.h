@@ -1,5 +1,7 @@
 #pragma once
 
+// This host's own runtime (bounded JSON reading), not part of the closed host's interface.
+
 // The one way the host and its tools read JSON from a file, a script line or a client: strict
 // JSON (no comments, no duplicate keys, nothing after the value), a bounded nesting depth and a
 // bounded size, and every failure a message rather than an exception.

@@ -1,5 +1,7 @@
 #pragma once
 
+// This host's own runtime (one line and its exchanges), not part of the closed host's interface.
+
 // One line and the exchange in progress on it (the bus is half duplex: one command outstanding at
 // a time, whichever device sent it); it ends with its answer, a bad frame or its time-out.
 //

@@ -1,5 +1,8 @@
 #pragma once
 
+// This host's own runtime (in-process peers: simulator, replay), not part of the closed host's
+// interface.
+
 #include <cstdint>
 #include <vector>
 

@@ -1,5 +1,8 @@
 #pragma once
 
+// This host's own runtime (where the programs find the plug-in), not part of the closed host's
+// interface.
+
 // Where a program of this project finds the plug-in without being told: beside itself, in the
 // build tree's layout (bin/ and lib/) or the installed one (/usr/bin and /usr/lib/klx/plugins).
 

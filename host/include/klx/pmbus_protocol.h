@@ -1,5 +1,9 @@
 #pragma once
 
+// Mirrors the closed host's interface (the protocol base PMBusProtocol the device polls through).
+// The plug-in is built against it: names, types, layouts and the order of virtual operations stay
+// as they are.
+
 #include <memory>
 
 #include "klx/spdevice.h"

@@ -1,5 +1,7 @@
 #pragma once
 
+// This host's own runtime (the poll loop), not part of the closed host's interface.
+
 // The host's poll loop: lines, the devices on each, and everything that happens between them on
 // the monotonic time the caller passes in. The runner (klx-host), the in-process reliability
 // tests and the benchmarks all drive this one class; they only differ in where time comes from

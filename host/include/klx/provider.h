@@ -1,5 +1,8 @@
 #pragma once
 
+// Mirrors the closed host's interface (the provider bases behind get_providers). The plug-in is
+// built against it: names, types, layouts and the order of virtual operations stay as they are.
+
 #include "klx/spdevice.h"
 
 // Provider bases of the host. They are declared inline on purpose: their type information and

@@ -1,5 +1,7 @@
 #pragma once
 
+// This host's own runtime (replay scripts), not part of the closed host's interface.
+
 // Scripted answers for the `replay:FILE` port. FILE has one JSON object a line:
 //   {"cid1":"40","cid2":"41","info":"01..."}        an answer (optional "rtn":"04"; no info: none)
 //   {"cid1":"40","cid2":"41","timeout":true}        no answer at all

@@ -1,5 +1,8 @@
 #pragma once
 
+// Mirrors the closed host's interface (one alarm rule as the host keeps it). The plug-in is built
+// against it: names, types, layouts and the order of virtual operations stay as they are.
+
 #include <string>
 
 // One alarm rule of a round, as the host keeps it in a device's rule list.

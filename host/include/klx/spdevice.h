@@ -1,5 +1,9 @@
 #pragma once
 
+// Mirrors the closed host's interface (the serial-device base KLXSPDevice and its line settings).
+// The plug-in is built against it: names, types, layouts and the order of virtual operations stay
+// as they are.
+
 #include "klx/vdevice.h"
 
 enum EnumParity { PARITY_NONE = 0, PARITY_ODD, PARITY_EVEN, PARITY_MARK, PARITY_SPACE };

@@ -1,5 +1,7 @@
 #pragma once
 
+// This host's own runtime (the data store), not part of the closed host's interface.
+
 // The host's data store behind SendSP, SaveDeviceHistory and the alarm services: the latest
 // record of every data identifier (mirrored to a cache file), the history database and the
 // alarm state kept between batches.

@@ -1,5 +1,7 @@
 #pragma once
 
+// This host's own runtime (the line backends), not part of the closed host's interface.
+
 // The one narrow interface between the protocol layer and a line. Serial ports, TCP device
 // servers and in-process peers (simulator, replay) are backends of it; the protocol layer never
 // knows which one it has.

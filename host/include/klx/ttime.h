@@ -1,5 +1,8 @@
 #pragma once
 
+// Mirrors the closed host's interface (the host's 7-byte time stamp). The plug-in is built against
+// it: names, types, layouts and the order of virtual operations stay as they are.
+
 #include <array>
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 

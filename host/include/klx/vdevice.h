@@ -1,5 +1,9 @@
 #pragma once
 
+// Mirrors the closed host's interface (the device base class the plug-in derives from, KLXVDevice).
+// The plug-in is built against it: names, types, layouts and the order of virtual operations stay
+// as they are.
+
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 #include <json/value.h>
 
