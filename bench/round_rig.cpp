@@ -14,32 +14,13 @@
 #include "klx/transport.h"
 #include "sim/answers.h"
 #include "support/fake_clock.h"
+#include "support/rule_catalogue.h"
 
 namespace bench {
 namespace {
 
 constexpr uint8_t kAddress = 1;
 constexpr uint32_t kDataId = 1;
-constexpr int kModules = 40;
-constexpr int kFusesPerPanel = 18;
-
-// Every level-gated code the largest round can state, the communication alarm included.
-std::vector<std::string> mode2_codes() {
-  std::vector<std::string> codes = {"120600180010", "220600120010", "220600130010",
-                                    "220600140010", "220600160010", "220600170010",
-                                    "210600320010", "210600330010", "210600340010"};
-  char code[16];
-  for (int n = 1; n <= kModules; ++n)
-    for (const char* prefix : {"12060069", "12060002", "12060004"}) {
-      std::snprintf(code, sizeof code, "%s%03d0", prefix, n);
-      codes.emplace_back(code);
-    }
-  for (int n = 1; n <= 2 * kFusesPerPanel; ++n) {
-    std::snprintf(code, sizeof code, "12060047%03d0", n);
-    codes.emplace_back(code);
-  }
-  return codes;
-}
 
 // Reports on every round: a period of 0 minutes is due whenever the clock has moved, and the
 // change bounds are computed too.
@@ -131,15 +112,11 @@ DeviceSetup device_setup(int mode) {
   DeviceSetup s;
   s.settings_json = "{\"appSetting\":{\"has_dc\":\"1\",\"ac_line\":\"3\",\"b_mode\":\"" +
                     std::to_string(mode) + "\"}}";
-  for (const auto& code : mode2_codes()) s.alarm_levels[code] = 1;
-  s.thresholds = {{"220600160010", 55.0f},
-                  {"220600170010", 45.0f},
-                  {"210600320010", 47.0f},
-                  {"210600330010", 45.0f},
-                  {"210600340010", 58.0f}};
+  const rule_catalogue::Catalogue& every = rule_catalogue::every_rule();
+  for (const auto& code : every.alarm_codes) s.alarm_levels[code] = 1;
+  s.thresholds = every.thresholds;
   if (mode == 1)
-    for (const char* key : {"419610401001", "419613901001", "419620401001", "419620301001"})
-      s.ao_settings[key] = report_always();
+    for (const auto& key : every.report_keys) s.ao_settings[key] = report_always();
   return s;
 }
 

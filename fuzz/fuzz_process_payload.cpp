@@ -78,7 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (int i = 0; i < kMaxSteps && !in.empty(); ++i) {
     step(dev, in);
     require(dev.rules_.empty(), "rule list empty between calls");
-    require(dev.ao_settings_.size() <= configured_report_settings() + kReportIdentifiers,
+    require(dev.ao_settings_.size() <= configured_report_settings() + report_identifiers(),
             "change-report table bounded");
   }
   return 0;

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "support/rule_catalogue.h"
+
 namespace {
 
 constexpr time_t kStart = 1700000000;
@@ -12,24 +14,8 @@ time_t g_now = kStart;
 // what the largest answer can make.
 constexpr size_t kMaxRulesPerBatch = 2000;
 
-// Every code any rule can look up: a device with the largest counts builds the mode-2 rules
-// once, which enters each code it looks up into its level table.
-std::map<std::string, int> every_alarm_level() {
-  korvantis_419 dev;
-  dev.b_mode_ = 2;
-  dev.has_ac_ = true;
-  dev.has_dc_ = true;
-  dev.data_.rc_channel_count = RC_CHANNEL_MAX;
-  dev.data_.ac.channel_count = AC_CHANNEL_MAX;
-  dev.data_.dc.alert_m_count = 255;
-  dev.data_.dc_2.alert_m_count = 255;
-  dev.RunCheckThreshold();
-  std::map<std::string, int> levels = dev.alarm_levels_;
-  levels["120600180010"] = 0;
-  int i = 0;
-  for (auto& entry : levels) entry.second = 1 + i++ % 3;
-  return levels;
-}
+// Levels 1, 2 and 3 in turn over the catalogue's codes.
+int cycling_level(size_t i) { return 1 + static_cast<int>(i % 3); }
 
 KLXVDevice::BAOSetting report_setting(int kind) {
   KLXVDevice::BAOSetting s;
@@ -42,13 +28,17 @@ KLXVDevice::BAOSetting report_setting(int kind) {
   return s;
 }
 
+// Each report key of the catalogue with another mix of steps and period.
+std::map<std::string, KLXVDevice::BAOSetting> make_report_settings() {
+  static const int kinds[] = {7, 2, 1, 4};
+  std::map<std::string, KLXVDevice::BAOSetting> s;
+  const auto& keys = rule_catalogue::every_rule().report_keys;
+  for (size_t i = 0; i < keys.size(); ++i) s[keys[i]] = report_setting(kinds[i % 4]);
+  return s;
+}
+
 const std::map<std::string, KLXVDevice::BAOSetting>& report_settings() {
-  static const std::map<std::string, KLXVDevice::BAOSetting> s = {
-      {"419610401001", report_setting(7)},
-      {"419613901001", report_setting(2)},
-      {"419620401001", report_setting(1)},
-      {"419620301001", report_setting(4)},
-  };
+  static const std::map<std::string, KLXVDevice::BAOSetting> s = make_report_settings();
   return s;
 }
 
@@ -87,17 +77,15 @@ void apply_random_options(korvantis_419& dev, FuzzInput& in) {
 }
 
 void configure_every_rule(korvantis_419& dev) {
-  static const std::map<std::string, int> levels = every_alarm_level();
-  dev.alarm_levels_ = levels;
-  dev.thresholds_ = {{"220600160010", 55.0f},
-                     {"220600170010", 45.0f},
-                     {"210600320010", 47.0f},
-                     {"210600330010", 45.0f},
-                     {"210600340010", 58.0f}};
+  dev.alarm_levels_.clear();
+  dev.thresholds_.clear();
+  rule_catalogue::configure(dev, cycling_level);
   dev.ao_settings_ = report_settings();
 }
 
 size_t configured_report_settings() { return report_settings().size(); }
+
+size_t report_identifiers() { return rule_catalogue::every_rule().report_identifiers; }
 
 void prepare_device(korvantis_419& dev, CheckingEvents& events, FuzzInput& in) {
   dev.set_events(&events);

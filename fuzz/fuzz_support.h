@@ -36,13 +36,14 @@ class FuzzInput {
 // A device with options drawn from the input: layout quirks, panel layout, mode.
 void apply_random_options(korvantis_419& dev, FuzzInput& in);
 
-// Every alarm code the rules of any mode can state, each with a non-zero level, and thresholds
-// and change-report settings under the codes that read them, so that a round builds every rule.
+// Every alarm code of the rule catalogue (tests/support/rule_catalogue.h), each with a non-zero
+// level, and thresholds and change-report settings under the codes that read them, so that a
+// round builds every rule.
 void configure_every_rule(korvantis_419& dev);
 // The number of entries configure_every_rule puts into the change-report table.
 size_t configured_report_settings();
 // Report identifiers the rules can add to that table on top of the configured ones.
-constexpr size_t kReportIdentifiers = 18;
+size_t report_identifiers();
 
 class CheckingEvents;
 // The start of a whole-device input: `dev` hands its work to `events`, has every rule configured

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "support/fake_clock.h"
+#include "support/rule_catalogue.h"
 
 namespace reliability {
 namespace {
@@ -87,23 +88,6 @@ std::string InProcessHost::get(const std::string& name) {
   }
 }
 
-void configure_every_rule(korvantis_419& dev) {
-  korvantis_419 probe;
-  probe.b_mode_ = 2;
-  probe.has_ac_ = true;
-  probe.has_dc_ = true;
-  probe.data_.rc_channel_count = RC_CHANNEL_MAX;
-  probe.data_.dc.alert_m_count = 18;
-  probe.data_.dc_2.alert_m_count = 18;
-  probe.RunCheckThreshold();
-  for (const auto& entry : probe.alarm_levels_) dev.alarm_levels_[entry.first] = 1;
-  dev.alarm_levels_[InProcessHost::kCommAlarm] = 1;
-  // Frequency and DC bus limits of a healthy 48 V system.
-  dev.thresholds_["220600160010"] = 55.0f;
-  dev.thresholds_["220600170010"] = 45.0f;
-  dev.thresholds_["210600320010"] = 47.0f;
-  dev.thresholds_["210600330010"] = 45.0f;
-  dev.thresholds_["210600340010"] = 58.0f;
-}
+void configure_every_rule(korvantis_419& dev) { rule_catalogue::configure(dev); }
 
 }  // namespace reliability

@@ -69,8 +69,8 @@ class InProcessHost {
   std::unique_ptr<klx::PollLoop> loop_;
 };
 
-// Every alarm code the rules of any mode can look up, with level 1, so that mode 2 states every
-// rule it has, and the thresholds of a healthy 48 V system under the codes that read one.
+// Every alarm code of the rule catalogue with level 1, so that mode 2 states every rule it has,
+// and the thresholds of a healthy 48 V system under the codes that read one.
 void configure_every_rule(korvantis_419& dev);
 
 // The simulator's clock: the test binary's wall clock.

@@ -12,13 +12,12 @@
 #include "in_process_host.h"
 #include "sim/model.h"
 #include "support/fake_clock.h"
+#include "support/rule_catalogue.h"
 
 namespace soak {
 namespace {
 
 constexpr double kPeriod = 400.0;  // seconds of the repeating schedule
-// The mode-1 report identifiers of the rules: 12 phase voltages, 2 frequencies, 4 DC values.
-constexpr size_t kReportIdentifiers = 18;
 
 sim::Event event(sim::Event::Kind kind, double at, double duration, int target) {
   sim::Event e;
@@ -86,8 +85,7 @@ void configure_reports(korvantis_419& dev) {
   s.abs_delta = 2.0f;
   s.period_enabled = true;
   s.period_minutes = 5.0f;
-  for (const char* key : {"419610401001", "419613901001", "419620401001", "419620301001"})
-    dev.ao_settings_[key] = s;
+  for (const auto& key : rule_catalogue::every_rule().report_keys) dev.ao_settings_[key] = s;
 }
 
 // The device's diagnostics are many lines a round: they go to /dev/null for the run.
@@ -142,7 +140,7 @@ Result run(const Options& o) {
   korvantis_419& dev = host.device();
   reliability::configure_every_rule(dev);
   configure_reports(dev);
-  r.report_bound = dev.ao_settings_.size() + kReportIdentifiers;
+  r.report_bound = dev.ao_settings_.size() + rule_catalogue::every_rule().report_identifiers;
 
   r.checkpoints.reserve(o.checkpoints.size() + 1);
   size_t next_checkpoint = 0;
