@@ -230,15 +230,16 @@ TEST_F(MqttExport, PasswordFileAndAcl) {
   ASSERT_EQ(mqtt_test::run_program({"mosquitto_passwd", "-b", "-c", dir + "/passwd", "s4", "good"}),
             0);
   ASSERT_EQ(mqtt_test::run_program({"mosquitto_passwd", "-b", dir + "/passwd", "ops", "look"}), 0);
-  std::ofstream(dir + "/acl")
-      << "user s4\ntopic readwrite klx/s4/#\ntopic readwrite homeassistant/#\n"
-      << "user ops\ntopic read #\n";
+  // The per-site ACL of docs/mqtt.md.
+  std::ofstream(dir + "/acl") << "pattern readwrite klx/%u/#\n"
+                              << "pattern readwrite homeassistant/+/klx_%u_7/#\n"
+                              << "pattern read homeassistant/status\nuser ops\ntopic read #\n";
   std::ofstream(dir + "/good") << "good\n";
   std::ofstream(dir + "/bad") << "wrong\n";
   Broker broker("allow_anonymous false\npassword_file " + dir + "/passwd\nacl_file " + dir +
                 "/acl\n");
   ASSERT_TRUE(broker.start());
-  Subscriber ops(broker.port(), "klx/#", "", false, "ops", "look");
+  Subscriber ops(broker.port(), "#", "", false, "ops", "look");
   const std::string url = "mqtt://s4@127.0.0.1:" + std::to_string(broker.port());
   const std::string config = site_config("", R"("site": "s4")");
 
@@ -249,6 +250,9 @@ TEST_F(MqttExport, PasswordFileAndAcl) {
   ASSERT_EQ(good.status, 0) << good.err;
   EXPECT_TRUE(ops.wait(ends_with("klx/s4/7/availability", {"online", "offline"}))) << good.err;
   EXPECT_TRUE(ops.wait([](const Got& g) { return payloads(g, "klx/s4/7/state").size() == 2; }));
+  EXPECT_TRUE(ops.wait([](const Got& g) {
+    return !payloads(g, "homeassistant/sensor/klx_s4_7/rc_voltage/config").empty();
+  }));
 
   const ToolRun bad = run_tool(
       "klx-host",
