@@ -75,6 +75,8 @@ void MqttChannel::run() {
     std::chrono::seconds delay;
     {
       std::lock_guard<std::mutex> lock(mu_);
+      failing_ = true;
+      cv_.notify_all();
       delay = backoff_;
       backoff_ = std::min(backoff_ * 2, kMaxBackoff);
     }
@@ -105,6 +107,7 @@ void MqttChannel::connected(int rc) {
   }
   std::lock_guard<std::mutex> lock(mu_);
   connected_ = true;
+  failing_ = false;
   inflight_ = 0;  // what libmosquitto still holds it sends again itself
   backoff_ = std::chrono::seconds(1);
   for (const auto& s : sticky_) outbox_.put_latest({s.first, s.second, true});
@@ -212,13 +215,15 @@ void MqttChannel::pump_locked() {
   }
 }
 
-// A host that stops right after starting may not be connected yet: it waits for that too.
+// A host that stops right after starting may not be connected yet: it waits for that too,
+// unless the broker is away or refuses.
 void MqttChannel::stop(std::chrono::steady_clock::time_point deadline) {
   if (!thread_.joinable()) return;
   {
     std::unique_lock<std::mutex> lock(mu_);
     pump_locked();
-    cv_.wait_until(lock, deadline, [this] { return inflight_ == 0 && outbox_.waiting() == 0; });
+    cv_.wait_until(lock, deadline,
+                   [this] { return failing_ || (inflight_ == 0 && outbox_.waiting() == 0); });
   }
   stop_ = true;
   cv_.notify_all();

@@ -80,6 +80,7 @@ class MqttChannel {
   Outbox outbox_;
   std::map<std::string, std::string> sticky_;
   bool connected_ = false;
+  bool failing_ = false;  // the last attempt to connect failed
   unsigned inflight_ = 0;
   uint64_t dropped_total_ = 0;
   std::chrono::seconds backoff_{1};
