@@ -14,6 +14,7 @@ struct ProtocolCounters {
   uint64_t unsolicited = 0;  // frames or errors while no answer was awaited
   uint8_t last_rtn = 0;
   uint64_t wrong_group = 0;  // answers of another group than the command's, dropped
+  uint64_t commands = 0;     // commands this device sent
 };
 }  // namespace klx
 
