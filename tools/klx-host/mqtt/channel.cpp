@@ -13,6 +13,7 @@ constexpr size_t kMaxOrdered = 4096;
 constexpr unsigned kWindow = 16;
 constexpr int kKeepAlive = 30;
 constexpr std::chrono::seconds kMaxBackoff{30};
+constexpr size_t kMaxReasons = 8;
 
 struct LibInit {
   LibInit() { mosquitto_lib_init(); }
@@ -69,7 +70,8 @@ void MqttChannel::run() {
     // A lost connection and a refusal by the broker were reported from the callbacks.
     if (rc != MOSQ_ERR_CONN_LOST && rc != MOSQ_ERR_NO_CONN && rc != MOSQ_ERR_CONN_REFUSED)
       report(std::string("cannot connect: ") +
-             (rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc)));
+             (rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc)) +
+             logged_error());
     std::chrono::seconds delay;
     {
       std::lock_guard<std::mutex> lock(mu_);
@@ -98,8 +100,8 @@ void MqttChannel::connected(int rc) {
   if (!p_.status_topic.empty()) mosquitto_subscribe(mosq_, nullptr, p_.status_topic.c_str(), 1);
   {
     std::lock_guard<std::mutex> lock(report_mu_);
-    if (!last_report_.empty()) std::cerr << "klx-host: " << p_.label << ": connected\n";
-    last_report_.clear();
+    if (!reported_.empty()) std::cerr << "klx-host: " << p_.label << ": connected\n";
+    reported_.clear();
   }
   std::lock_guard<std::mutex> lock(mu_);
   connected_ = true;
@@ -136,8 +138,19 @@ void MqttChannel::on_message(mosquitto*, void* self, const mosquitto_message* m)
   if (m->payloadlen == 6 && std::memcmp(m->payload, "online", 6) == 0) c->resend_sticky();
 }
 
+// libmosquitto's own account of a failure (the TLS library's reason) joins the failure's line.
 void MqttChannel::on_log(mosquitto*, void* self, int level, const char* text) {
-  if (level == MOSQ_LOG_ERR && text) static_cast<MqttChannel*>(self)->report(text);
+  if (level != MOSQ_LOG_ERR || !text) return;
+  auto* c = static_cast<MqttChannel*>(self);
+  std::lock_guard<std::mutex> lock(c->report_mu_);
+  c->log_error_.assign(text, strnlen(text, 512));
+}
+
+std::string MqttChannel::logged_error() {
+  std::lock_guard<std::mutex> lock(report_mu_);
+  std::string out = log_error_.empty() ? "" : " (" + log_error_ + ")";
+  log_error_.clear();
+  return out;
 }
 
 void MqttChannel::resend_sticky() {
@@ -146,12 +159,12 @@ void MqttChannel::resend_sticky() {
   pump_locked();
 }
 
-// One line per new reason, so that a broker refusing every few seconds does not flood the log.
-// Its own lock: libmosquitto may log from inside a call made under `mu_`.
+// Each reason once until the broker accepts, so that a broker refusing every few seconds (or a
+// TLS failure that libmosquitto logs besides returning it) does not flood the log. Its own
+// lock: libmosquitto may log from inside a call made under `mu_`.
 void MqttChannel::report(const std::string& what) {
   std::lock_guard<std::mutex> lock(report_mu_);
-  if (what == last_report_) return;
-  last_report_ = what;
+  if (reported_.size() >= kMaxReasons || !reported_.insert(what).second) return;
   std::cerr << "klx-host: " << p_.label << ": " << what << "; retrying\n";
 }
 
