@@ -61,9 +61,10 @@ bool MqttChannel::start(std::string& error) {
 }
 
 // The network side: connect, serve the socket, and after any failure wait (1 s, doubling to
-// 30 s, back to 1 s once the broker accepts) and try again.
+// 30 s, back to 1 s once the broker accepts) and try again. Connections are opened without
+// waiting for them, so that stopping never waits for a broker that does not answer.
 void MqttChannel::run() {
-  int rc = mosquitto_connect(mosq_, p_.url.host.c_str(), p_.url.port, kKeepAlive);
+  int rc = mosquitto_connect_async(mosq_, p_.url.host.c_str(), p_.url.port, kKeepAlive);
   while (!stop_) {
     if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_loop(mosq_, 200, 1);
     if (rc == MOSQ_ERR_SUCCESS || stop_) continue;
@@ -81,7 +82,7 @@ void MqttChannel::run() {
       backoff_ = std::min(backoff_ * 2, kMaxBackoff);
     }
     wait_backoff(delay);
-    if (!stop_) rc = mosquitto_reconnect(mosq_);
+    if (!stop_) rc = mosquitto_reconnect_async(mosq_);
   }
 }
 
