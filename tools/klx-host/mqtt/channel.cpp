@@ -84,6 +84,9 @@ void MqttChannel::run() {
     wait_backoff(delay);
     if (!stop_) rc = mosquitto_reconnect_async(mosq_);
   }
+  // Let the DISCONNECT go out: a connection that just vanishes makes the broker publish the last
+  // will after the host's own "offline".
+  for (int i = 0; i < 5 && rc == MOSQ_ERR_SUCCESS; ++i) rc = mosquitto_loop(mosq_, 100, 1);
 }
 
 void MqttChannel::wait_backoff(std::chrono::seconds delay) {
@@ -226,9 +229,9 @@ void MqttChannel::stop(std::chrono::steady_clock::time_point deadline) {
     cv_.wait_until(lock, deadline,
                    [this] { return failing_ || (inflight_ == 0 && outbox_.waiting() == 0); });
   }
+  mosquitto_disconnect(mosq_);  // queued before the thread may see `stop_`
   stop_ = true;
   cv_.notify_all();
-  mosquitto_disconnect(mosq_);
   thread_.join();
   // What was still waiting is lost with the process: say so when it held alarm transitions.
   std::lock_guard<std::mutex> lock(mu_);
