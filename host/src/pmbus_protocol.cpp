@@ -20,6 +20,7 @@ struct PMBusProtocol::Exchange {
   std::string command;  // the last command frame; its buffer serves every command
   klx::ProtocolCounters counters;
   int group = -1;  // CID1 of the last command written
+  int cid2 = -1;   // and its CID2
 
   // Without a link (a device driven by hand) every frame is taken as the awaited answer.
   static bool awaiting(PMBusProtocol& dev) { return !dev.link() || dev.link()->awaiting(); }
@@ -42,6 +43,8 @@ struct PMBusProtocol::Exchange {
     if (f->cid2 != 0) {
       ++counters.rtn_errors;
       counters.last_rtn = f->cid2;
+      ++counters.rtn_by_code[f->cid2 < 8 ? f->cid2 : 0];
+      counters.last_rtn_command = static_cast<uint16_t>((group & 0xFF) << 8 | (cid2 & 0xFF));
       return dev.process_error();
     }
     lay_answer(dev, *f);
@@ -97,6 +100,7 @@ int PMBusProtocol::write_pmbus_cmd(unsigned char cid1, unsigned char cid2,
   if (length < 0 || (length > 0 && !data)) return 0;
   if (static_cast<size_t>(length) > klx::kFrameMaxInfoBytes) return 0;
   exchange_->group = cid1;
+  exchange_->cid2 = cid2;
   if (events()) events()->on_command(*this, cid1, cid2, data, static_cast<size_t>(length));
   klx::Link* line = link();
   if (!line) return 1;  // a device driven by hand: the command is only shown to the sink

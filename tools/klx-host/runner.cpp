@@ -16,6 +16,7 @@
 #include "klx/hex.h"
 #include "klx/link.h"
 #include "klx/pmbus_protocol.h"
+#include "klx/round_diagnosis.h"
 #include "plugin.h"
 #include "ports.h"
 #include "summary.h"
@@ -314,7 +315,8 @@ bool Runner::watchdog(Clock::time_point now) {
     std::cerr << "klx-host: " << s.label << ": no round completed within " << o_.timeout_s
               << " s on " << s.link->transport().describe();
     if (!s.link->last_error().empty()) std::cerr << " (" << s.link->last_error() << ")";
-    std::cerr << "\n";
+    std::cerr << "\nklx-host: " << s.label << ": "
+              << klx::diagnose_round(klx::round_facts(*s.proto, *s.link)) << "\n";
     return false;
   }
   return true;
