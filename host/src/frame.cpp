@@ -1,5 +1,8 @@
 #include "klx/frame.h"
 
+#include <algorithm>
+#include <array>
+#include <cstring>
 #include <stdexcept>
 
 #include "klx/hex.h"
@@ -9,12 +12,17 @@ namespace {
 
 void put_byte(std::string& out, uint8_t b) { append_hex(out, &b, 1, true); }
 
-// Reads `digits` hex characters at `at`; the characters were checked on arrival.
-unsigned read_hex(const std::string& s, size_t at, size_t digits) {
-  unsigned v = 0;
-  for (size_t i = 0; i < digits; ++i) v = (v << 4) | static_cast<unsigned>(hex_digit(s[at + i]));
-  return v;
+// The value of each byte as a hex digit, upper or lower case; kNotHex for every other byte.
+constexpr uint8_t kNotHex = 0x80;
+constexpr std::array<uint8_t, 256> hex_table() {
+  std::array<uint8_t, 256> t{};
+  for (int c = 0; c < 256; ++c) {
+    const int v = hex_digit(static_cast<char>(c));
+    t[c] = v < 0 ? kNotHex : static_cast<uint8_t>(v);
+  }
+  return t;
 }
+constexpr std::array<uint8_t, 256> kHex = hex_table();
 
 }  // namespace
 
@@ -76,7 +84,7 @@ const char* frame_error_name(FrameError e) {
 
 FrameParser::FrameParser(size_t max_info_bytes)
     : max_info_bytes_(max_info_bytes < kFrameMaxInfoBytes ? max_info_bytes : kFrameMaxInfoBytes) {
-  chars_.reserve(kFrameHeaderChars + max_info_bytes_ * 2 + kFrameChecksumChars);
+  frame_.info.reserve(max_info_bytes_);
 }
 
 void FrameParser::expect_echo(const std::string& frame) {
@@ -85,15 +93,55 @@ void FrameParser::expect_echo(const std::string& frame) {
     echo_.assign(frame, 1, frame.size() - 2);  // reuses the buffer of the last command
   else
     echo_.clear();
+  // A frame already begun was on the line before this command: it is not its echo.
+  echo_so_far_ = false;
 }
 
 void FrameParser::reset() {
   state_ = State::kHunt;
-  chars_.clear();
+  got_ = 0;
 }
 
+void FrameParser::begin_frame() {
+  state_ = State::kHeader;
+  got_ = 0;
+  sum_ = 0;
+  chksum_ = 0;
+  echo_so_far_ = !echo_.empty();
+}
+
+// Noise is skipped up to the next SOI at once; the characters of a frame go in runs up to the end
+// of its header or body, and whatever ends a run early (SOI, EOI, any other byte) is looked at on
+// its own.
 void FrameParser::feed(const uint8_t* bytes, size_t n, const Sink& sink) {
-  for (size_t i = 0; i < n; ++i) step(bytes[i], sink);
+  const uint8_t* p = bytes;
+  const uint8_t* const end = bytes + n;
+  while (p < end) {
+    const auto left = static_cast<size_t>(end - p);
+    if (state_ == State::kHunt) {
+      const auto* soi = static_cast<const uint8_t*>(std::memchr(p, kFrameSoi, left));
+      counters_.noise_bytes += static_cast<uint64_t>((soi ? soi : end) - p);
+      if (!soi) return;
+      p = soi + 1;
+      begin_frame();
+      continue;
+    }
+    if (state_ == State::kEoi) {
+      on_other(*p++, sink);
+      continue;
+    }
+    const size_t wanted = kFrameHeaderChars + (state_ == State::kBody ? body_chars_ : 0) - got_;
+    const size_t run = wanted < left ? wanted : left;
+    const size_t took = take_hex(p, run);
+    p += took;
+    if (took < run) {
+      on_other(*p++, sink);
+    } else if (state_ == State::kHeader && got_ == kFrameHeaderChars) {
+      on_header_complete(sink);
+    } else if (state_ == State::kBody && got_ == kFrameHeaderChars + body_chars_) {
+      state_ = State::kEoi;
+    }
+  }
 }
 
 std::vector<Frame> FrameParser::feed(const uint8_t* bytes, size_t n) {
@@ -104,69 +152,140 @@ std::vector<Frame> FrameParser::feed(const uint8_t* bytes, size_t n) {
   return out;
 }
 
-void FrameParser::step(uint8_t c, const Sink& sink) {
+// Takes the longest run of hex digits from the start of s[0, k): all of it, or up to the first
+// character that is not one. Returns how many were taken.
+size_t FrameParser::take_hex(const uint8_t* s, size_t k) {
+  const auto take = [&](size_t m) {
+    return state_ == State::kHeader ? take_header(s, m) : take_body(s, m);
+  };
+  size_t taken = k;
+  if (!take(k)) {
+    taken = 0;
+    while (kHex[s[taken]] != kNotHex) ++taken;
+    take(taken);  // all hex digits: cannot fail
+  }
+  if (echo_so_far_)
+    echo_so_far_ = got_ <= echo_.size() && std::memcmp(echo_.data() + got_ - taken, s, taken) == 0;
+  return taken;
+}
+
+bool FrameParser::take_header(const uint8_t* s, size_t k) {
+  unsigned bad = 0;
+  unsigned sum = sum_;
+  uint8_t half = half_;
+  uint8_t head[sizeof head_];
+  std::memcpy(head, head_, sizeof head);
+  for (size_t i = 0; i < k; ++i) {
+    const uint8_t v = kHex[s[i]];
+    bad |= v;
+    sum += s[i];
+    const size_t at = got_ + i;
+    if (at % 2 == 0)
+      half = v;
+    else
+      head[at / 2] = static_cast<uint8_t>(half << 4 | v);
+  }
+  if (bad & kNotHex) return false;
+  sum_ = sum;
+  half_ = half;
+  std::memcpy(head_, head, sizeof head);
+  got_ += k;
+  return true;
+}
+
+// INFO is summed and decoded two characters to a byte straight into the frame; a byte split
+// between two runs is finished from the nibble kept. CHKSUM is decoded, not summed.
+bool FrameParser::take_body(const uint8_t* s, size_t k) {
+  const size_t lenid = body_chars_ - kFrameChecksumChars;
+  const size_t at = got_ - kFrameHeaderChars;
+  const size_t in_info = at < lenid ? std::min(k, lenid - at) : 0;
+  uint8_t* const info = frame_.info.data();
+  unsigned bad = 0;
+  unsigned sum = 0;
+  uint8_t half = half_;
+  size_t i = 0;
+  if (in_info > 0 && at % 2 == 1) {
+    const uint8_t v = kHex[s[0]];
+    bad |= v;
+    sum += s[0];
+    info[at / 2] = static_cast<uint8_t>(half << 4 | v);
+    i = 1;
+  }
+  if (i + 1 < in_info) {
+    uint8_t* out = info + (at + i) / 2;
+    for (; i + 1 < in_info; i += 2) {
+      const uint8_t hi = kHex[s[i]];
+      const uint8_t lo = kHex[s[i + 1]];
+      bad |= hi | lo;
+      sum += s[i] + s[i + 1];
+      *out++ = static_cast<uint8_t>(hi << 4 | lo);
+    }
+  }
+  if (i < in_info) {
+    half = kHex[s[i]];
+    bad |= half;
+    sum += s[i];
+    ++i;
+  }
+  unsigned chksum = chksum_;
+  for (; i < k; ++i) {
+    const uint8_t v = kHex[s[i]];
+    bad |= v;
+    chksum = chksum << 4 | v;
+  }
+  if (bad & kNotHex) return false;
+  sum_ += sum;
+  half_ = half;
+  chksum_ = chksum;
+  got_ += k;
+  return true;
+}
+
+// A byte that ended a run, or any byte after the last character LENID announced.
+void FrameParser::on_other(uint8_t c, const Sink& sink) {
   if (c == kFrameSoi) {
     // A new SOI always starts a frame: the one in progress was cut off.
-    if (state_ != State::kHunt) ++counters_.cut_off;
-    chars_.clear();
-    state_ = State::kHeader;
-    return;
-  }
-  if (state_ == State::kHunt) {
-    ++counters_.noise_bytes;
-    return;
+    ++counters_.cut_off;
+    return begin_frame();
   }
   if (c == kFrameEoi) {
     if (state_ == State::kEoi) return on_frame_complete(sink);
     return reject(FrameError::kLenidMismatch, sink);  // fewer characters than LENID announced
   }
-  if (hex_digit(static_cast<char>(c)) < 0) return reject(FrameError::kBadHex, sink);
-  if (state_ == State::kEoi) return reject(FrameError::kLenidMismatch, sink);  // more than LENID
-  chars_ += static_cast<char>(c);
-  if (state_ == State::kHeader && chars_.size() == kFrameHeaderChars)
-    return on_header_complete(sink);
-  if (state_ == State::kBody && chars_.size() == kFrameHeaderChars + body_chars_)
-    state_ = State::kEoi;
+  if (kHex[c] == kNotHex) return reject(FrameError::kBadHex, sink);
+  reject(FrameError::kLenidMismatch, sink);  // more characters than LENID announced
 }
 
 void FrameParser::on_header_complete(const Sink& sink) {
-  const unsigned length = read_hex(chars_, 8, 4);
+  const unsigned length = unsigned(head_[4]) << 8 | head_[5];
   const auto lenid = static_cast<uint16_t>(length & 0x0FFF);
   if ((length >> 12) != frame_lchksum(lenid)) return reject(FrameError::kBadLchksum, sink);
   if (lenid / 2 > max_info_bytes_) return reject(FrameError::kOversize, sink);
   body_chars_ = lenid + kFrameChecksumChars;
+  frame_.info.resize(lenid / 2);
   state_ = State::kBody;
 }
 
 void FrameParser::on_frame_complete(const Sink& sink) {
-  const size_t sum_at = chars_.size() - kFrameChecksumChars;
-  if (read_hex(chars_, sum_at, 4) != frame_chksum(chars_.data(), sum_at))
+  if (static_cast<uint16_t>(chksum_) != static_cast<uint16_t>(~sum_ + 1))
     return reject(FrameError::kBadChksum, sink);
-  if (!decode_into(frame_)) return reject(FrameError::kLenidMismatch, sink);
-  if (!echo_.empty() && chars_ == echo_) {
+  const auto lenid = static_cast<uint16_t>(body_chars_ - kFrameChecksumChars);
+  // An odd LENID has no whole number of info bytes.
+  if (lenid % 2) return reject(FrameError::kLenidMismatch, sink);
+  if (echo_so_far_ && got_ == echo_.size()) {
     ++counters_.echo_skipped;
     echo_.clear();
     return reset();
   }
+  frame_.ver = head_[0];
+  frame_.adr = head_[1];
+  frame_.cid1 = head_[2];
+  frame_.cid2 = head_[3];
+  frame_.lenid = lenid;
   if (address_ >= 0 && frame_.adr != address_) return reject(FrameError::kWrongAddress, sink);
   ++counters_.frames;
   reset();
   sink(&frame_, FrameError::kNone);
-}
-
-// Fills the frame from the checked characters; an odd LENID has no whole number of info bytes.
-bool FrameParser::decode_into(Frame& f) const {
-  const auto lenid = static_cast<uint16_t>(read_hex(chars_, 8, 4) & 0x0FFF);
-  if (lenid % 2) return false;
-  f.ver = static_cast<uint8_t>(read_hex(chars_, 0, 2));
-  f.adr = static_cast<uint8_t>(read_hex(chars_, 2, 2));
-  f.cid1 = static_cast<uint8_t>(read_hex(chars_, 4, 2));
-  f.cid2 = static_cast<uint8_t>(read_hex(chars_, 6, 2));
-  f.lenid = lenid;
-  f.info.resize(lenid / 2);
-  for (size_t i = 0; i < f.info.size(); ++i)
-    f.info[i] = static_cast<uint8_t>(read_hex(chars_, kFrameHeaderChars + 2 * i, 2));
-  return true;
 }
 
 void FrameParser::reject(FrameError e, const Sink& sink) {

@@ -10,6 +10,8 @@ namespace {
 // Zero bytes kept after the info of every answer, so that a device peeking at the first info
 // bytes of a short answer reads zeros instead of running off the buffer.
 constexpr size_t kRxSlack = 8;
+// VER, ADR, CID1, RTN, LENID before the info.
+constexpr size_t kRxHead = 6;
 // Bytes taken from the line per read.
 constexpr size_t kReadChunk = 512;
 }  // namespace
@@ -53,16 +55,21 @@ struct PMBusProtocol::Exchange {
     return dev.process_payload();
   }
 
-  // rx_buf_: VER, ADR, CID1, RTN, LENID little-endian (characters, LCHKSUM removed), info.
+  Exchange() { rx.reserve(kRxHead + klx::kFrameMaxInfoBytes + kRxSlack); }
+
+  // rx_buf_: VER, ADR, CID1, RTN, LENID little-endian (characters, LCHKSUM removed), info. The
+  // info is copied once, into room reserved for the longest answer.
   void lay_answer(PMBusProtocol& dev, const klx::Frame& f) {
-    rx.assign(6 + f.info.size() + kRxSlack, 0);
+    const size_t n = f.info.size();
+    rx.resize(kRxHead + n + kRxSlack);
     rx[0] = f.ver;
     rx[1] = f.adr;
     rx[2] = f.cid1;
     rx[3] = f.cid2;
     rx[4] = static_cast<unsigned char>(f.lenid & 0xFF);
     rx[5] = static_cast<unsigned char>(f.lenid >> 8);
-    std::copy(f.info.begin(), f.info.end(), rx.begin() + 6);
+    std::copy(f.info.begin(), f.info.end(), rx.begin() + kRxHead);
+    std::fill(rx.begin() + kRxHead + static_cast<std::ptrdiff_t>(n), rx.end(), 0);
     dev.rx_buf_ = rx.data();
   }
 };

@@ -10,11 +10,13 @@ namespace {
 
 std::atomic<long long> g_bytes{0};
 std::atomic<long long> g_blocks{0};
+std::atomic<long long> g_allocations{0};
 
 void* counted(void* p) {
   if (!p) throw std::bad_alloc();
   g_bytes += static_cast<long long>(malloc_usable_size(p));
   ++g_blocks;
+  ++g_allocations;
   return p;
 }
 
@@ -35,6 +37,7 @@ void* aligned(std::size_t n, std::align_val_t a) {
 namespace counting_new {
 size_t live_bytes() { return static_cast<size_t>(g_bytes.load()); }
 size_t live_blocks() { return static_cast<size_t>(g_blocks.load()); }
+size_t allocations() { return static_cast<size_t>(g_allocations.load()); }
 }  // namespace counting_new
 
 void* operator new(std::size_t n) { return counted(std::malloc(n ? n : 1)); }

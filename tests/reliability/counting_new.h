@@ -9,5 +9,7 @@ namespace counting_new {
 
 size_t live_bytes();
 size_t live_blocks();
+// Allocations made since the program started.
+size_t allocations();
 
 }  // namespace counting_new

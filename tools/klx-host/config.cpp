@@ -150,17 +150,15 @@ DeviceConfig read_device(const Json::Value& dev, const std::string& prefix,
       "thresholds", "ao_settings", "limits", "answer_timeout_ms", "rs485"};
   if (!dev.isObject()) fail(prefix, "must be an object");
   for (const auto& k : dev.getMemberNames())
-    if (!known.count(k)) warnings.push_back(prefix + ": unknown key \"" + k + "\" ignored");
+    if (!known.count(k) && k.rfind('_', 0) != 0)  // "_comment" and the like are notes
+      warnings.push_back(prefix + ": unknown key \"" + k + "\" ignored");
   DeviceConfig d;
   read_scalars(dev, Where{prefix}, d, warnings);
   read_tables(dev, Where{prefix + " (data_id " + std::to_string(d.data_id) + ")"}, d);
   return d;
 }
 
-}  // namespace
-
-std::vector<DeviceConfig> parse_config(const std::string& text, const std::string& name,
-                                       std::vector<std::string>& warnings) {
+Json::Value parse_root(const std::string& text, const std::string& name) {
   Json::CharReaderBuilder builder;
   Json::CharReaderBuilder::strictMode(&builder.settings_);
   std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
@@ -168,6 +166,24 @@ std::vector<DeviceConfig> parse_config(const std::string& text, const std::strin
   std::string errors;
   if (!reader->parse(text.data(), text.data() + text.size(), &root, &errors))
     throw ConfigError(name + ": not valid JSON: " + errors);
+  return root;
+}
+
+std::string read_config_text(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw ConfigError(path + ": " + std::strerror(errno));
+  std::string text(static_cast<size_t>(kMaxConfig) + 1, '\0');
+  in.read(&text[0], kMaxConfig + 1);
+  if (in.gcount() > kMaxConfig) throw ConfigError(path + ": larger than a configuration");
+  text.resize(static_cast<size_t>(in.gcount()));
+  return text;
+}
+
+}  // namespace
+
+std::vector<DeviceConfig> parse_config(const std::string& text, const std::string& name,
+                                       std::vector<std::string>& warnings) {
+  const Json::Value root = parse_root(text, name);
   if (!root.isObject() || !root["devices"].isArray() || root["devices"].empty())
     throw ConfigError(name + ": \"devices\" must be a list of at least one device");
   std::vector<DeviceConfig> out;
@@ -182,13 +198,25 @@ std::vector<DeviceConfig> parse_config(const std::string& text, const std::strin
 }
 
 std::vector<DeviceConfig> load_config(const std::string& path, std::vector<std::string>& warnings) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw ConfigError(path + ": " + std::strerror(errno));
-  std::string text(static_cast<size_t>(kMaxConfig) + 1, '\0');
-  in.read(&text[0], kMaxConfig + 1);
-  if (in.gcount() > kMaxConfig) throw ConfigError(path + ": larger than a configuration");
-  text.resize(static_cast<size_t>(in.gcount()));
-  return parse_config(text, path, warnings);
+  return parse_config(read_config_text(path), path, warnings);
+}
+
+ServiceConfig parse_service_config(const std::string& text, const std::string& name) {
+  const Json::Value root = parse_root(text, name);
+  ServiceConfig c;
+  const Json::Value& http = root.isObject() ? root["http"] : Json::Value::nullSingleton();
+  if (!http.isNull() && !http.isObject()) fail(name + ": \"http\"", "must be an object");
+  if (http.isMember("listen")) {
+    if (!http["listen"].isString()) fail(name + ": \"http\".\"listen\"", "must be \"[HOST:]PORT\"");
+    c.http_listen = http["listen"].asString();
+  }
+  const Json::Value& mqtt = root.isObject() ? root["mqtt"] : Json::Value::nullSingleton();
+  if (mqtt.isObject() && mqtt["site"].isString()) c.site = mqtt["site"].asString();
+  return c;
+}
+
+ServiceConfig load_service_config(const std::string& path) {
+  return parse_service_config(read_config_text(path), path);
 }
 
 // The built-in simulator's power system has a DC panel: the default device polls it too.

@@ -39,10 +39,19 @@ struct ConfigError : std::runtime_error {
 };
 
 // The devices of a configuration text; `name` labels the messages. Throws ConfigError. Unknown
-// keys are reported through `warnings` and otherwise ignored.
+// keys are reported through `warnings` and otherwise ignored; keys starting with "_" are notes
+// (a "_comment") and ignored silently.
 std::vector<DeviceConfig> parse_config(const std::string& text, const std::string& name,
                                        std::vector<std::string>& warnings);
 std::vector<DeviceConfig> load_config(const std::string& path, std::vector<std::string>& warnings);
+// The host-wide settings: "http": {"listen": "[HOST:]PORT"} for the HTTP endpoint, and the site
+// name ("mqtt": {"site": ...}) that labels the metrics. Throws ConfigError.
+struct ServiceConfig {
+  std::string http_listen;
+  std::string site;
+};
+ServiceConfig parse_service_config(const std::string& text, const std::string& name);
+ServiceConfig load_service_config(const std::string& path);
 // One device as the runner has it without --config: data identifier 1, address 1, port sim, its
 // DC section polled ("has_dc" 1).
 std::vector<DeviceConfig> default_config();

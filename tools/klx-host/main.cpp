@@ -25,6 +25,9 @@ int main(int argc, char** argv) {
   app.add_option("--cache", o.cache, "cache file of the latest records, restored at start");
   app.add_option("--get", o.gets, "after the rounds: Get_Value of NAME (repeatable)");
   app.add_option("--ioctl", ioctls, "after the rounds: DeviceIoControl CODE:HEX (repeatable)");
+  app.add_option("--http", o.http,
+                 "serve /metrics, /api/state and the status page on [HOST:]PORT "
+                 "(a bare port: loopback only)");
   app.add_option("--plugin", o.plugin,
                  "plug-in to load (default: ../lib/korvantis_419.so or "
                  "../lib/klx/plugins/korvantis_419.so from the program's folder)");

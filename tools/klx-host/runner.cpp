@@ -17,6 +17,8 @@
 #include "klx/link.h"
 #include "klx/pmbus_protocol.h"
 #include "klx/round_diagnosis.h"
+#include "ops/ops_sinks.h"
+#include "ops/service_notify.h"
 #include "plugin.h"
 #include "ports.h"
 #include "summary.h"
@@ -88,6 +90,7 @@ class Runner {
   // Export services (MQTT, HTTP); the loop only hands them copies of what happened.
   std::vector<std::unique_ptr<ExportSink>> sinks_;
   std::vector<ExportSink*> sink_list_;
+  StatusEndpoint* status_ = nullptr;  // the HTTP endpoint among the sinks, if any
 };
 
 Runner::~Runner() {
@@ -105,6 +108,7 @@ Runner::~Runner() {
 
 int Runner::run() {
   if (const int rc = setup()) return rc;
+  notify_ready();
   catch_signals();
   const int rc = poll_rounds();
   if (rc == kExitOk && !g_stop) after_rounds();
@@ -148,6 +152,11 @@ int Runner::setup() {
       return kExitFailure;
     }
   }
+  for (const auto& s : slots_)
+    if (status_)
+      status_->watch(
+          s.cfg.data_id, s.link->transport().describe(),
+          {&s.proto->protocol_counters(), &s.proto->frame_counters(), &s.link->counters()});
   return kExitOk;
 }
 
@@ -163,7 +172,7 @@ int Runner::open_services() {
   }
   cache_ = klx::RecordCache(o_.cache);
   if (!cache_.load(error)) std::cerr << "klx-host: cache not restored: " << error << "\n";
-  return kExitOk;
+  return add_ops_sinks(o_, sinks_, sink_list_, status_);
 }
 
 int Runner::setup_device(size_t index, Slot& s) {

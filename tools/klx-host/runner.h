@@ -25,6 +25,7 @@ struct Options {
   std::vector<std::string> gets;
   std::vector<IoctlRequest> ioctls;
   std::string plugin;
+  std::string http;  // "[HOST:]PORT" of the HTTP endpoint; overrides the configuration's
 };
 
 // "CODE:HEX" (decimal code, hex input bytes; "CODE:" passes no input).

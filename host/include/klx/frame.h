@@ -105,21 +105,37 @@ class KLX_API FrameParser {
   void reset();
 
   State state() const { return state_; }
+  // The characters of the frame in progress, SOI to EOI, once its header has announced them
+  // (LENID plus 18); 0 while no header has been read.
+  size_t expected_chars() const {
+    return state_ == State::kBody || state_ == State::kEoi ? kFrameHeaderChars + body_chars_ + 2
+                                                           : 0;
+  }
   const FrameCounters& counters() const { return counters_; }
 
  private:
-  void step(uint8_t c, const Sink& sink);
+  // Hex characters of the frame in progress are taken a run at a time: each run is checked,
+  // summed and decoded in one pass, and kept only when every character is a hex digit.
+  bool take_header(const uint8_t* s, size_t k);
+  bool take_body(const uint8_t* s, size_t k);
+  size_t take_hex(const uint8_t* s, size_t k);
+  void begin_frame();
+  void on_other(uint8_t c, const Sink& sink);
   void on_header_complete(const Sink& sink);
   void on_frame_complete(const Sink& sink);
   void reject(FrameError e, const Sink& sink);
-  bool decode_into(Frame& f) const;
 
   size_t max_info_bytes_;
   int address_ = -1;
   State state_ = State::kHunt;
-  std::string chars_;  // characters between SOI and EOI of the frame in progress
-  size_t body_chars_ = 0;
-  std::string echo_;  // characters of the command that may come back, SOI and EOI excluded
+  size_t got_ = 0;            // characters of the frame in progress after SOI
+  size_t body_chars_ = 0;     // INFO and CHKSUM characters LENID announces
+  unsigned sum_ = 0;          // of the characters up to the end of INFO
+  uint8_t half_ = 0;          // the high nibble of a byte whose low nibble is still to come
+  uint8_t head_[6] = {};      // VER ADR CID1 CID2 LENGTH, decoded
+  unsigned chksum_ = 0;       // the CHKSUM characters decoded so far
+  bool echo_so_far_ = false;  // the frame in progress repeats echo_ up to here
+  std::string echo_;          // characters of the command that may come back, SOI and EOI excluded
   Frame frame_;
   FrameCounters counters_;
 };

@@ -1,0 +1,39 @@
+#include "ops_sinks.h"
+
+#include <iostream>
+
+#include "config.h"
+#include "service_notify.h"
+
+namespace klxhost {
+
+int add_ops_sinks(const Options& o, std::vector<std::unique_ptr<ExportSink>>& sinks,
+                  std::vector<ExportSink*>& sink_list, StatusEndpoint*& endpoint) {
+  endpoint = nullptr;
+  if (auto notifier = make_service_notifier()) {
+    sink_list.push_back(notifier.get());
+    sinks.push_back(std::move(notifier));
+  }
+  ServiceConfig c;
+  try {
+    if (!o.config.empty()) c = load_service_config(o.config);
+  } catch (const ConfigError& e) {
+    std::cerr << "klx-host: " << e.what() << "\n";
+    return kExitUsage;
+  }
+  const std::string listen = o.http.empty() ? c.http_listen : o.http;
+  if (listen.empty()) return kExitOk;
+  std::string error;
+  auto e = StatusEndpoint::start(listen, c.site, error);
+  if (!e) {
+    std::cerr << "klx-host: http: " << error << "\n";
+    return kExitFailure;
+  }
+  std::cerr << "klx-host: http: listening on " << e->address() << "\n";
+  endpoint = e.get();
+  sink_list.push_back(e.get());
+  sinks.push_back(std::move(e));
+  return kExitOk;
+}
+
+}  // namespace klxhost

@@ -1,0 +1,47 @@
+#pragma once
+
+// The HTTP endpoint of the host: /metrics (Prometheus), /api/state (per device the state
+// payload), /api/status (line, alarms and counters per device) and / (the status page). It is an
+// export sink: the poll loop hands it copies; requests are answered from those copies on the
+// server's own thread.
+
+#include <memory>
+#include <string>
+
+#include "export_sink.h"
+#include "http_server.h"
+#include "site_state.h"
+
+namespace klxhost {
+
+class StatusEndpoint : public ExportSink {
+ public:
+  // Listens on "[HOST:]PORT"; nullptr with the reason when it cannot.
+  static std::unique_ptr<StatusEndpoint> start(const std::string& listen, const std::string& site,
+                                               std::string& error);
+
+  // A device whose counters are copied on the poll loop's passes.
+  void watch(uint32_t data_id, const std::string& port, CounterSources sources);
+  std::string address() const;
+  HttpReply handle(const std::string& target) const;
+
+  void round_completed(const RoundEvent& e) override;
+  void alarm_changed(const AlarmEvent& e) override;
+  void line_changed(const LineEvent& e) override;
+  void loop_pass(std::chrono::steady_clock::time_point now) override;
+  void stopping() override;
+
+ private:
+  explicit StatusEndpoint(std::string site) : site_(std::move(site)) {}
+  std::string state_json() const;
+  std::string status_json() const;
+
+  SiteState state_;  // declared before the server: the server's thread reads it until joined
+  std::string site_;
+  std::unique_ptr<HttpServer> server_;
+};
+
+// The status page, with the first state and status embedded so that it shows them at once.
+std::string status_page(const std::string& state_json, const std::string& status_json);
+
+}  // namespace klxhost
