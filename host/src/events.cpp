@@ -10,6 +10,7 @@ void DeviceEvents::on_check(KLXVDevice&, const std::string&, const std::string&,
 bool DeviceEvents::on_batch(KLXVDevice&, const std::vector<rule_value>&) { return true; }
 void DeviceEvents::on_report(KLXVDevice&, const std::string&, float) {}
 void DeviceEvents::on_open_port(KLXVDevice&) {}
+void DeviceEvents::on_exchange(KLXVDevice&, int, int, const Frame*) {}
 int DeviceEvents::on_ioctl(KLXVDevice&, int, int, int) { return 0; }
 
 }  // namespace klx

@@ -30,7 +30,7 @@ class PeerTransport : public Transport {
 
   bool write(const uint8_t* bytes, size_t n) override {
     if (!open_) return false;
-    auto due = SteadyClock::now();
+    auto due = now();
     for (auto& chunk : peer_->respond(std::vector<uint8_t>(bytes, bytes + n))) {
       due += std::chrono::milliseconds(chunk.delay_ms);
       if (!chunk.bytes.empty()) pending_.push_back({due, std::move(chunk.bytes), 0});
@@ -40,9 +40,9 @@ class PeerTransport : public Transport {
 
   long read(uint8_t* buf, size_t cap) override {
     if (!open_) return -1;
-    const auto now = SteadyClock::now();
+    const auto t = now();
     size_t got = 0;
-    while (got < cap && !pending_.empty() && pending_.front().due <= now) {
+    while (got < cap && !pending_.empty() && pending_.front().due <= t) {
       Chunk& c = pending_.front();
       const size_t take = std::min(cap - got, c.bytes.size() - c.taken);
       std::memcpy(buf + got, c.bytes.data() + c.taken, take);
@@ -59,7 +59,14 @@ class PeerTransport : public Transport {
 
   std::string describe() const override { return name_; }
 
+  void set_time(SteadyClock::time_point now) override {
+    manual_time_ = true;
+    now_ = now;
+  }
+
  private:
+  SteadyClock::time_point now() const { return manual_time_ ? now_ : SteadyClock::now(); }
+
   struct Chunk {
     SteadyClock::time_point due;
     std::vector<uint8_t> bytes;
@@ -68,6 +75,8 @@ class PeerTransport : public Transport {
   std::unique_ptr<Peer> peer_;
   std::string name_;
   bool open_ = false;
+  bool manual_time_ = false;
+  SteadyClock::time_point now_{};
   std::deque<Chunk> pending_;
 };
 

@@ -19,21 +19,26 @@ constexpr size_t kReadChunk = 512;
 struct PMBusProtocol::Exchange {
   klx::FrameParser parser;
   std::vector<unsigned char> rx;
-  std::string command;  // the last command frame; its buffer serves every command
+  std::string frame;  // the last command frame; its buffer serves every command
   klx::ProtocolCounters counters;
-  int group = -1;  // CID1 of the last command written
-  int cid2 = -1;   // and its CID2
+  int group = -1;          // CID1 of the last command written
+  int command = -1;        // CID2 of the last command written
+  bool announced = false;  // the answer's header was in and its deadline set
 
   // Without a link (a device driven by hand) every frame is taken as the awaited answer.
   static bool awaiting(PMBusProtocol& dev) { return !dev.link() || dev.link()->awaiting(); }
 
-  int on_frame(PMBusProtocol& dev, const klx::Frame* f) {
+  int on_frame(PMBusProtocol& dev, const klx::Frame* f, klx::FrameError error) {
     if (!awaiting(dev)) {
       ++counters.unsolicited;
       return 0;
     }
+    // Another device on the same line (a late answer, say): not ours, and ours may follow.
+    if (error == klx::FrameError::kWrongAddress) return 0;
     if (!f) {
       ++counters.bad_frames;
+      if (dev.link()) dev.link()->end_failed();
+      if (dev.events()) dev.events()->on_exchange(dev, group, command, nullptr);
       return dev.process_error();
     }
     // An answer repeats its command's group. One of another group is a late answer to an
@@ -42,11 +47,13 @@ struct PMBusProtocol::Exchange {
       ++counters.wrong_group;
       return 0;
     }
+    if (dev.events()) dev.events()->on_exchange(dev, group, command, f);
     if (f->cid2 != 0) {
       ++counters.rtn_errors;
       counters.last_rtn = f->cid2;
       ++counters.rtn_by_code[f->cid2 < 8 ? f->cid2 : 0];
-      counters.last_rtn_command = static_cast<uint16_t>((group & 0xFF) << 8 | (cid2 & 0xFF));
+      counters.last_rtn_command = static_cast<uint16_t>((group & 0xFF) << 8 | (command & 0xFF));
+      if (dev.link()) dev.link()->end_refused();
       return dev.process_error();
     }
     lay_answer(dev, *f);
@@ -84,16 +91,31 @@ int PMBusProtocol::process(unsigned char* bytes, unsigned int length) {
   exchange_->parser.expect_address(address_);
   int result = 0;
   // Two captured pointers fit the sink's own storage: no allocation per read.
-  exchange_->parser.feed(bytes, length, [this, &result](const klx::Frame* f, klx::FrameError) {
-    result = exchange_->on_frame(*this, f);
+  exchange_->parser.feed(bytes, length, [this, &result](const klx::Frame* f, klx::FrameError e) {
+    result = exchange_->on_frame(*this, f, e);
   });
+  track_frame();
   return result;
+}
+
+// Tells the line about the frame in progress: once its header announces the length, the
+// deadline covers it; while it is incomplete, the inter-character time-out applies.
+void PMBusProtocol::track_frame() {
+  klx::Link* line = link();
+  if (!line || !line->awaiting()) return;
+  const size_t chars = exchange_->parser.expected_chars();
+  if (chars == 0) exchange_->announced = false;
+  if (chars > 0 && !exchange_->announced) {
+    exchange_->announced = true;
+    line->answer_announced(chars);
+  }
+  line->set_in_frame(exchange_->parser.state() != klx::FrameParser::State::kHunt);
 }
 
 // The exchange is over: a bad frame, a non-zero RTN, a time-out or a lost line. A partly
 // received frame is dropped with it, so that its rest cannot be taken for the next answer.
 int PMBusProtocol::process_error() {
-  if (link()) link()->end_exchange();
+  if (link() && link()->awaiting()) link()->end_failed();
   exchange_->parser.reset();
   return 0;
 }
@@ -107,16 +129,17 @@ int PMBusProtocol::write_pmbus_cmd(unsigned char cid1, unsigned char cid2,
   if (length < 0 || (length > 0 && !data)) return 0;
   if (static_cast<size_t>(length) > klx::kFrameMaxInfoBytes) return 0;
   exchange_->group = cid1;
-  exchange_->cid2 = cid2;
+  exchange_->command = cid2;
+  exchange_->announced = false;
   if (events()) events()->on_command(*this, cid1, cid2, data, static_cast<size_t>(length));
   klx::Link* line = link();
   if (!line) return 1;  // a device driven by hand: the command is only shown to the sink
-  std::string& frame = exchange_->command;
+  std::string& frame = exchange_->frame;
   klx::encode_frame_into(frame, protocol_ver_, address_, cid1, cid2, data,
                          static_cast<size_t>(length));
   exchange_->parser.expect_address(address_);
   exchange_->parser.expect_echo(frame);
-  return line->send(reinterpret_cast<const uint8_t*>(frame.data()), frame.size()) ? 1 : 0;
+  return line->send(reinterpret_cast<const uint8_t*>(frame.data()), frame.size(), this) ? 1 : 0;
 }
 
 long PMBusProtocol::service_input() {
@@ -129,6 +152,7 @@ long PMBusProtocol::service_input() {
     if (n < 0) {
       if (line->awaiting()) {
         ++exchange_->counters.bad_frames;
+        line->end_failed();
         process_error();
       }
       return -1;
@@ -143,9 +167,11 @@ long PMBusProtocol::service_input() {
 
 bool PMBusProtocol::service_timeout() {
   klx::Link* line = link();
-  if (!line || !line->timed_out(klx::Link::Clock::now())) return false;
+  if (!line || !line->timed_out(line->now())) return false;
   ++exchange_->counters.timeouts;
   line->note_timeout();
+  line->end_failed();
+  if (events()) events()->on_exchange(*this, exchange_->group, exchange_->command, nullptr);
   process_error();
   return true;
 }

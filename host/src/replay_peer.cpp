@@ -84,6 +84,22 @@ std::unique_ptr<ReplayPeer> ReplayPeer::from_stream(std::istream& in, const std:
   return peer;
 }
 
+std::string ReplayPeer::line_of(uint8_t cid1, uint8_t cid2, const Frame* answer) {
+  static const char kDigits[] = "0123456789abcdef";
+  const auto hex = [](const uint8_t* b, size_t n) {
+    std::string out;
+    out.reserve(2 * n);
+    for (size_t i = 0; i < n; ++i) out += {kDigits[b[i] >> 4], kDigits[b[i] & 15]};
+    return out;
+  };
+  std::string line = "{\"cid1\":\"" + hex(&cid1, 1) + "\",\"cid2\":\"" + hex(&cid2, 1) + "\"";
+  if (!answer) return line + ",\"timeout\":true}";
+  if (answer->cid2 != 0) line += ",\"rtn\":\"" + hex(&answer->cid2, 1) + "\"";
+  if (!answer->info.empty())
+    line += ",\"info\":\"" + hex(answer->info.data(), answer->info.size()) + "\"";
+  return line + "}";
+}
+
 std::unique_ptr<ReplayPeer> ReplayPeer::from_file(const std::string& path) {
   std::ifstream in(path);
   if (!in) fail(path, "cannot open");

@@ -17,20 +17,20 @@ int KLXSPDevice::Init(std::weak_ptr<KLXController>, unsigned int data_id, const 
   return 1;
 }
 
-// A round may start when the port is open and no exchange awaits its answer; an exchange whose
-// time has run out is over. Without a link (unit tests drive the device by hand) the device is
-// always ready.
+// A round may start when the line may take a command: open, no exchange awaiting its answer,
+// quiet after a failed exchange and past any back-off. Without a link (unit tests drive the
+// device by hand) the device is always ready.
 int KLXSPDevice::RefreshStatus() {
   if (!link_) return 1;
-  return link_->is_open() && !link_->busy(klx::Link::Clock::now()) ? 1 : 0;
+  return link_->ready(link_->now()) ? 1 : 0;
 }
 
-bool KLXSPDevice::IsProcessing() { return link_ && link_->busy(klx::Link::Clock::now()); }
-bool KLXSPDevice::IsStalled() { return link_ && link_->timed_out(klx::Link::Clock::now()); }
+bool KLXSPDevice::IsProcessing() { return link_ && link_->busy(link_->now()); }
+bool KLXSPDevice::IsStalled() { return link_ && link_->timed_out(link_->now()); }
 
 int KLXSPDevice::SendData(const unsigned char* data, unsigned int length) {
   if (!link_) return 0;
-  return link_->send(data, length) ? static_cast<int>(length) : 0;
+  return link_->send(data, length, this) ? static_cast<int>(length) : 0;
 }
 
 int KLXSPDevice::SendParityData(const unsigned char* data, unsigned int length, EnumParity) {

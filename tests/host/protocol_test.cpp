@@ -130,7 +130,6 @@ TEST(Protocol, BadAnswersEndTheExchangeThroughProcessError) {
       {"bad CHKSUM", "~200140000000FDB5\r", 0, 1},
       {"bad LCHKSUM", "~20014000F00200FDB1\r", 0, 1},
       {"bad hex", "~2001400X0000FDB4\r", 0, 1},
-      {"wrong address", answer(0x40, 0x00, "00", 0x25), 0, 1},
       {"LENID mismatch", "~20004642F00100FD37\r", 0, 1},
   };
   for (const auto& r : rows) {
@@ -147,9 +146,11 @@ TEST(Protocol, BadAnswersEndTheExchangeThroughProcessError) {
 
 // A late answer to an earlier command of another group (the line was slow, the command timed
 // out) must not be decoded as the answer to the command now waiting.
-TEST(Protocol, AnswerOfAnotherGroupIsDroppedAndTheAwaitedOneTaken) {
+// The same for an answer from another address on a shared line.
+TEST(Protocol, AnswerOfAnotherGroupOrAddressIsDroppedAndTheAwaitedOneTaken) {
   Line l;
-  l.queue(answer(0x40, 0x00, "01 02") + answer(0x41, 0x04, "") + answer(0x42, 0x00, "11"));
+  l.queue(answer(0x40, 0x00, "01 02") + answer(0x41, 0x04, "") + answer(0x42, 0x00, "22", 0x25) +
+          answer(0x42, 0x00, "11"));
   const uint8_t ff = 0xFF;
   l.dev.write_pmbus_cmd(0x42, 0x41, &ff, 1);
   l.dev.service_input();
@@ -157,6 +158,7 @@ TEST(Protocol, AnswerOfAnotherGroupIsDroppedAndTheAwaitedOneTaken) {
   EXPECT_EQ(hex::encode(l.dev.payloads[0]), "20014200020011");
   EXPECT_EQ(l.dev.errors, 0);
   EXPECT_EQ(l.dev.protocol_counters().wrong_group, 2u);
+  EXPECT_EQ(l.dev.frame_counters().wrong_address, 1u);
   EXPECT_EQ(l.dev.protocol_counters().answers, 1u);
   EXPECT_FALSE(l.link.awaiting());
 }
@@ -185,11 +187,11 @@ TEST(Protocol, ExpiredExchangeEndsThroughProcessErrorAndFreesTheLine) {
   l.link.set_baud(1000000000);  // no wire time: the deadline is the moment of sending
   l.dev.write_pmbus_cmd(0x41, 0x41);
   EXPECT_TRUE(l.dev.IsStalled());
-  EXPECT_EQ(l.dev.RefreshStatus(), 1);  // a timed-out exchange is over
   EXPECT_TRUE(l.dev.service_timeout());
   EXPECT_EQ(l.dev.errors, 1);
   EXPECT_FALSE(l.link.awaiting());
   EXPECT_EQ(l.dev.protocol_counters().timeouts, 1u);
+  EXPECT_EQ(l.dev.RefreshStatus(), 0) << "the line settles before the next command";
 }
 
 TEST(Protocol, ClosedPortRefusesRounds) {
@@ -199,6 +201,87 @@ TEST(Protocol, ClosedPortRefusesRounds) {
   EXPECT_EQ(l.dev.write_pmbus_cmd(0x41, 0x41), 0);
   EXPECT_EQ(l.dev.OpenPort(), 1);
   EXPECT_EQ(l.dev.RefreshStatus(), 1);
+}
+
+// Line discipline at 9600 Bd, on time the test moves in 10 ms steps.
+struct TimedLine : Line {
+  klx::Link::Clock::time_point t0 = klx::Link::Clock::now(), t = t0;
+  int sent = 0;
+  TimedLine() { link.set_time(t); }
+  // Runs the loop for `ms`: input, time-outs, and a new 41/41 command whenever the line takes one.
+  void run(int ms, bool poll = true) {
+    for (int i = 0; i < ms / 10; ++i) {
+      t += std::chrono::milliseconds(10);
+      link.set_time(t);
+      dev.service_input();
+      dev.service_timeout();
+      if (poll && dev.RefreshStatus()) sent += dev.write_pmbus_cmd(0x41, 0x41);
+    }
+  }
+};
+
+// 1,390 characters take 1.45 s at 9600 Bd: the answer's deadline follows its announced LENID. A
+// frame that stops half-way ends the exchange after the inter-character time-out (50 ms).
+TEST(LineDiscipline, LongAnswerIsAwaitedAndAStalledOneEndsAtOnce) {
+  const std::string info(1372, 'A');  // 686 bytes, 1,372 INFO characters: 1,390 in the frame
+  const std::string wire = answer(0x41, 0x00, info);
+  ASSERT_EQ(wire.size(), 1390u);
+  const std::vector<uint8_t> bytes(wire.begin(), wire.end());
+  const auto part = [&](size_t from, size_t to, uint32_t delay) {
+    return klx::TimedChunk{delay, std::vector<uint8_t>(bytes.begin() + from, bytes.begin() + to)};
+  };
+  for (const bool stall : {false, true}) {
+    TimedLine l;
+    std::vector<klx::TimedChunk> chunks = {part(0, 13, 100)};  // the header after 100 ms
+    for (size_t at = 13; at < bytes.size(); at += 9) {
+      if (stall && at > 600) break;
+      chunks.push_back(part(at, std::min(at + 9, bytes.size()), 10));  // near the wire's pace
+    }
+    l.answers.push_back(chunks);
+    l.dev.write_pmbus_cmd(0x41, 0x41);
+    l.run(2500, false);
+    EXPECT_EQ(l.dev.payloads.size(), stall ? 0u : 1u) << stall;
+    EXPECT_EQ(l.dev.errors, stall ? 1 : 0) << stall;
+    if (stall) {
+      EXPECT_EQ(l.link.counters().stalls, 1u);
+      EXPECT_EQ(l.link.counters().timeouts, 1u);
+    }
+  }
+}
+
+// An answer that comes after its time-out (same group, 300 ms late) falls into the quiet interval
+// and is dropped; the next command goes out once the line is quiet and gets its own answer.
+TEST(LineDiscipline, LateAnswerIsDroppedAndNeverTakenForTheNextCommand) {
+  TimedLine l;
+  const std::string late = answer(0x41, 0x00, "01");
+  l.answers.push_back({{1320, std::vector<uint8_t>(late.begin(), late.end())}});
+  l.queue(answer(0x41, 0x00, "02"));
+  l.sent = l.dev.write_pmbus_cmd(0x41, 0x41);
+  l.run(1100);
+  EXPECT_EQ(l.sent, 1) << "a command went out before the line was quiet";
+  l.run(1000);
+  EXPECT_GE(l.sent, 2);
+  ASSERT_EQ(l.dev.payloads.size(), 1u);
+  EXPECT_EQ(hex::encode(l.dev.payloads[0]), "20014100020002");
+  EXPECT_GT(l.link.counters().discarded, 0u);
+}
+
+// A device that answers every command with a bad frame: the commands are spaced 0.5, 1, 2, 2 ...
+// seconds (the round interval), not sent at every tick; a good answer resets the spacing.
+TEST(LineDiscipline, FailingDeviceBacksOffAndAGoodAnswerResetsIt) {
+  TimedLine l;
+  for (int i = 0; i < 100; ++i) l.queue("~200141000000FDB5\r");
+  l.run(10000);
+  EXPECT_GE(l.sent, 5);
+  EXPECT_LE(l.sent, 8) << "the failing device is asked at every tick";
+  l.answers.clear();
+  l.queue(answer(0x41, 0x00, "01"));
+  l.queue("~200141000000FDB5\r");
+  l.queue("~200141000000FDB5\r");
+  for (int i = 0; i < 300 && l.dev.payloads.empty(); ++i) l.run(10);
+  const int before = l.sent;  // the command after the good answer went out at once
+  l.run(600);
+  EXPECT_EQ(l.sent, before + 1) << "after a good answer the spacing starts again at 0.5 s";
 }
 
 }  // namespace

@@ -231,6 +231,27 @@ TEST_F(ReplayRun, SeveralRoundsAndTheirHistory) {
 #endif
 }
 
+// A run against the simulator captured with --capture replays to the same published records.
+TEST_F(ReplayRun, CapturedRunReplaysToTheSameRecords) {
+  const auto fast = run_host::fast_clock_env(50);
+  if (fast.empty()) GTEST_SKIP() << "libfaketime is not installed";
+  const std::string capture = dir + "/capture.jsonl";
+  std::vector<std::string> records[2];
+  for (int pass = 0; pass < 2; ++pass) {
+    const std::string trace = dir + "/trace" + std::to_string(pass) + ".jsonl";
+    std::vector<std::string> args = {"--rounds", "3", "--trace", trace};
+    if (pass == 0) args.insert(args.end(), {"--port", "sim", "--capture", capture});
+    if (pass == 1) args.insert(args.end(), {"--port", "replay:" + capture});
+    const auto r = run_host::run(args, fast);
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    for (const auto& e : events(run_host::read_lines(trace), "publish"))
+      records[pass].push_back(without_stamp(e["record"].asString()));
+  }
+  EXPECT_EQ(records[0].size(), 3u);
+  EXPECT_EQ(records[0], records[1]);
+  EXPECT_GE(run_host::read_lines(capture).size(), 8u);
+}
+
 // Each row: extra configuration or arguments, the exit code and a text the message must hold.
 TEST_F(ReplayRun, BadInputIsReportedWithTheDeviceAndKey) {
   struct Row {

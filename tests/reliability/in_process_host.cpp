@@ -63,7 +63,8 @@ InProcessHost::~InProcessHost() {
 
 void InProcessHost::tick(long seconds) {
   test_clock::advance(seconds);
-  link_->maintain(klx::Link::Clock::now());
+  steady_ += std::chrono::seconds(seconds);
+  link_->maintain(steady_);
   dev_->RefreshStatus();
   // Every answer of a round is due at once: read until the line is quiet.
   while (link_->is_open() && dev_->service_input() > 0) {

@@ -68,6 +68,7 @@ class InProcessHost {
   std::unique_ptr<klx::Link> link_;
   uint64_t rounds_ = 0;
   long since_reset_ = 0;
+  klx::Link::Clock::time_point steady_{};  // the host's monotonic time, moved with each tick
 };
 
 // Every alarm code the rules of any mode can look up, with level 1, so that mode 2 states every

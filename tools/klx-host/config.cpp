@@ -114,6 +114,13 @@ void read_tables(const Json::Value& dev, const Where& w, DeviceConfig& d) {
     d.limits[k] = value_limit(limits[k], w.at("limits", k));
 }
 
+// A line timing in milliseconds, 1 to 60000.
+void read_ms(const Json::Value& dev, const Where& w, const char* key, int& out) {
+  if (!dev.isMember(key)) return;
+  out = to_int(dev[key], w.at(key));
+  if (out < 1 || out > 60000) fail(w.at(key), "must be 1 to 60000");
+}
+
 void read_scalars(const Json::Value& dev, const Where& w, DeviceConfig& d,
                   std::vector<std::string>& warnings) {
   if (!dev.isMember("data_id")) fail(w.prefix + ":", "\"data_id\" is missing");
@@ -141,13 +148,24 @@ void read_scalars(const Json::Value& dev, const Where& w, DeviceConfig& d,
       fail(w.at("answer_timeout_ms"), "must be 1 to 600000");
   }
   if (dev.isMember("rs485")) d.rs485 = to_bool(dev["rs485"], w.at("rs485"));
+  read_ms(dev, w, "inter_char_timeout_ms", d.inter_char_timeout_ms);
+  read_ms(dev, w, "quiet_interval_ms", d.quiet_interval_ms);
 }
 
 DeviceConfig read_device(const Json::Value& dev, const std::string& prefix,
                          std::vector<std::string>& warnings) {
-  static const std::set<std::string> known = {
-      "data_id",    "address",     "port",   "settings",          "alarm_levels",
-      "thresholds", "ao_settings", "limits", "answer_timeout_ms", "rs485"};
+  static const std::set<std::string> known = {"data_id",
+                                              "address",
+                                              "port",
+                                              "settings",
+                                              "alarm_levels",
+                                              "thresholds",
+                                              "ao_settings",
+                                              "limits",
+                                              "answer_timeout_ms",
+                                              "rs485",
+                                              "inter_char_timeout_ms",
+                                              "quiet_interval_ms"};
   if (!dev.isObject()) fail(prefix, "must be an object");
   for (const auto& k : dev.getMemberNames())
     if (!known.count(k) && k.rfind('_', 0) != 0)  // "_comment" and the like are notes

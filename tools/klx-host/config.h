@@ -4,7 +4,9 @@
 //   {"devices":[{"data_id":7,"address":1,"port":"sim","settings":{...},
 //                "alarm_levels":{...},"thresholds":{...},"ao_settings":{...}}]}
 // and, beyond those, per device: "answer_timeout_ms" (answer time-out before the wire time,
-// default 1000), "rs485" (RS-485 direction control on a serial port, default false) and "limits"
+// default 1000), "inter_char_timeout_ms" (default 20 character times, at least 50 ms),
+// "quiet_interval_ms" (after a failed exchange, default 500), "rs485" (RS-485 direction control
+// on a serial port, default false) and "limits"
 // ({"<id>":{"low":x,"high":y,"level":n}}: the host's own limits for CheckThreshold).
 
 #include <json/value.h>
@@ -30,6 +32,8 @@ struct DeviceConfig {
   std::map<std::string, KLXVDevice::BAOSetting> ao_settings;
   std::map<std::string, klx::ValueLimit> limits;
   int answer_timeout_ms = 1000;
+  int inter_char_timeout_ms = 0;  // 0: 20 character times, at least 50 ms
+  int quiet_interval_ms = 500;
   bool rs485 = false;
 };
 

@@ -16,6 +16,10 @@ void HostEvents::on_command(KLXVDevice&, uint8_t cid1, uint8_t cid2, const uint8
   s_.trace->cmd(cid1, cid2, data, length);
 }
 
+void HostEvents::on_exchange(KLXVDevice&, int cid1, int cid2, const klx::Frame* answer) {
+  if (s_.capture) s_.capture->exchange(cid1, cid2, answer);
+}
+
 void HostEvents::on_publish(KLXVDevice& dev, int sp_id, const uint8_t* record, size_t length) {
   s_.trace->publish(sp_id, record, length);
   if (!s_.cache->put(dev.DataId(), sp_id, record, length)) warn("cache", s_.cache->last_error());

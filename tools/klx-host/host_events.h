@@ -7,6 +7,7 @@
 #include <map>
 #include <string>
 
+#include "capture.h"
 #include "export_sink.h"
 #include "klx/events.h"
 #include "klx/store.h"
@@ -19,6 +20,7 @@ struct Services {
   klx::RecordCache* cache = nullptr;
   klx::HistoryDb* db = nullptr;                     // may be null: no --db
   const std::vector<ExportSink*>* sinks = nullptr;  // may be null: nothing exported
+  Capture* capture = nullptr;                       // may be null: no --capture
 };
 
 class HostEvents : public klx::DeviceEvents {
@@ -33,6 +35,7 @@ class HostEvents : public klx::DeviceEvents {
                 int count) override;
   bool on_batch(KLXVDevice& dev, const std::vector<rule_value>& rules) override;
   void on_report(KLXVDevice& dev, const std::string& id, float value) override;
+  void on_exchange(KLXVDevice& dev, int cid1, int cid2, const klx::Frame* answer) override;
 
   const klx::AlarmBook& alarms() const { return alarms_; }
 

@@ -21,6 +21,8 @@ int main(int argc, char** argv) {
   app.add_option("--timeout", o.timeout_s, "seconds a round may take with --rounds (default 60)")
       ->check(klxcli::above(0));
   app.add_option("--trace", o.trace, "write every host call as a JSON line to FILE");
+  app.add_option("--capture", o.capture,
+                 "append every exchange to FILE in the replay format (replay:FILE plays it back)");
   app.add_option("--db", o.db, "SQLite database for history, alarm events and reports");
   app.add_option("--cache", o.cache, "cache file of the latest records, restored at start");
   app.add_option("--get", o.gets, "after the rounds: Get_Value of NAME (repeatable)");

@@ -83,6 +83,7 @@ class Runner {
 
   const Options& o_;
   Trace trace_;
+  Capture capture_;
   klx::RecordCache cache_{""};
   std::unique_ptr<klx::HistoryDb> db_;
   std::unique_ptr<Plugin> plugin_;
@@ -166,6 +167,10 @@ int Runner::open_services() {
     std::cerr << "klx-host: trace " << error << "\n";
     return kExitUsage;
   }
+  if (!o_.capture.empty() && !capture_.open(o_.capture, error)) {
+    std::cerr << "klx-host: capture " << error << "\n";
+    return kExitUsage;
+  }
   if (!o_.db.empty() && !(db_ = klx::HistoryDb::open(o_.db, error))) {
     std::cerr << "klx-host: database " << error << "\n";
     return kExitUsage;
@@ -185,8 +190,9 @@ int Runner::setup_device(size_t index, Slot& s) {
     std::cerr << "klx-host: " << where << ": the plug-in's device has no protocol layer\n";
     return kExitFailure;
   }
-  s.events =
-      std::make_unique<HostEvents>(Services{&trace_, &cache_, db_.get(), &sink_list_}, c.limits);
+  s.events = std::make_unique<HostEvents>(
+      Services{&trace_, &cache_, db_.get(), &sink_list_, capture_.enabled() ? &capture_ : nullptr},
+      c.limits);
   s.dev->set_events(s.events.get());
   s.dev->Init(std::weak_ptr<KLXController>(), c.data_id, c.settings);
   s.proto->address_ = c.address;
@@ -205,6 +211,8 @@ int Runner::setup_device(size_t index, Slot& s) {
     return kExitUsage;
   }
   s.link->set_answer_timeout(milliseconds(c.answer_timeout_ms));
+  s.link->set_inter_char_timeout(milliseconds(c.inter_char_timeout_ms));
+  s.link->set_quiet_interval(milliseconds(c.quiet_interval_ms));
   s.dev->set_link(s.link.get());
   restore(s);
   if (!s.dev->OpenPort()) {

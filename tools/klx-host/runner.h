@@ -20,6 +20,7 @@ struct Options {
   unsigned rounds = 0;  // 0: poll until interrupted
   double timeout_s = 60.0;
   std::string trace;
+  std::string capture;  // every exchange appended in the replay format
   std::string db;
   std::string cache;
   std::vector<std::string> gets;

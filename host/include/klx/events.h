@@ -12,6 +12,8 @@ class KLXVDevice;
 
 namespace klx {
 
+struct Frame;
+
 // Where a device's host calls end up: the runner's store and alarm log, a trace file, or a test
 // recorder. Every method has a neutral default, so a sink overrides only what it wants.
 class KLX_API DeviceEvents {
@@ -27,6 +29,9 @@ class KLX_API DeviceEvents {
   virtual bool on_batch(KLXVDevice& dev, const std::vector<rule_value>& rules);
   virtual void on_report(KLXVDevice& dev, const std::string& id, float value);
   virtual void on_open_port(KLXVDevice& dev);
+  // An exchange ended: `answer` is the frame taken as the answer to the command (cid1, cid2),
+  // whatever its RTN; null when none came in time or it was malformed.
+  virtual void on_exchange(KLXVDevice& dev, int cid1, int cid2, const Frame* answer);
   // A control request that reached the host's own DeviceIoControl; returns its result.
   virtual int on_ioctl(KLXVDevice& dev, int code, int in_len, int out_cap);
 };

@@ -52,6 +52,8 @@ class KLX_API PMBusProtocol : public KLXSPDevice {
   uint8_t address_ = 1;
 
  private:
+  void track_frame();
+
   struct Exchange;  // the frame parser and the answer buffer of this device
   std::unique_ptr<Exchange> exchange_;
 };

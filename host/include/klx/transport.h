@@ -35,6 +35,9 @@ class KLX_API Transport {
   virtual int fd() const { return -1; }
   // When an in-process line has its next bytes ready; time_point::max() when nothing is pending.
   virtual SteadyClock::time_point next_due() const { return SteadyClock::time_point::max(); }
+  // The time from here on for a line that keeps its own timetable (in-process lines); others
+  // ignore it.
+  virtual void set_time(SteadyClock::time_point) {}
   // The line as a person would name it ("/dev/ttyS1 at 9600", "tcp 10.0.0.5:4001").
   virtual std::string describe() const = 0;
   // True after an open that no retry can mend (no such device, not a serial line, no permission,
