@@ -1,4 +1,3 @@
-#include <json/reader.h>
 #include <json/value.h>
 
 #include <fstream>
@@ -6,6 +5,7 @@
 #include <stdexcept>
 
 #include "klx/hex.h"
+#include "klx/json_read.h"
 #include "klx/replay.h"
 
 namespace klx {
@@ -14,6 +14,8 @@ namespace {
 // A script line holds at most one answer of 2047 info bytes: far below this.
 constexpr size_t kMaxLine = 16384;
 constexpr size_t kMaxEntries = 100000;
+// About an hour of rounds at 9600 Bd; a script is read whole before the first command.
+constexpr size_t kMaxScript = 16 << 20;
 
 [[noreturn]] void fail(const std::string& where, const std::string& what) {
   throw std::runtime_error(where + ": " + what);
@@ -37,13 +39,9 @@ uint8_t one_byte(const Json::Value& v, const std::string& where, const std::stri
 }
 
 Json::Value parse_line(const std::string& line, const std::string& where) {
-  Json::CharReaderBuilder builder;
-  Json::CharReaderBuilder::strictMode(&builder.settings_);
-  std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
   Json::Value v;
   std::string errors;
-  if (!reader->parse(line.data(), line.data() + line.size(), &v, &errors))
-    fail(where, "not JSON: " + errors);
+  if (!parse_json(line, v, errors)) fail(where, "not JSON: " + errors);
   if (!v.isObject()) fail(where, "not a JSON object");
   return v;
 }
@@ -65,15 +63,29 @@ ReplayEntry entry_of(const Json::Value& v, const std::string& where, ReplayPeer:
   return e;
 }
 
+// One line without its line feed, read no further than kMaxLine characters (false at the end of
+// the stream); `total` counts every character read.
+bool bounded_line(std::istream& in, std::string& line, size_t& total, const std::string& where) {
+  line.clear();
+  std::streambuf* buf = in.rdbuf();
+  for (int c = buf->sbumpc();; c = buf->sbumpc()) {
+    if (c == std::char_traits<char>::eof()) return !line.empty();
+    if (++total > kMaxScript) fail(where, "the script is larger than 16 MiB");
+    if (c == '\n') return true;
+    if (line.size() == kMaxLine) fail(where, "line too long");
+    line.push_back(static_cast<char>(c));
+  }
+}
+
 }  // namespace
 
 std::unique_ptr<ReplayPeer> ReplayPeer::from_stream(std::istream& in, const std::string& name) {
   std::unique_ptr<ReplayPeer> peer(new ReplayPeer());
   std::string line;
-  size_t entries = 0;
-  for (size_t number = 1; std::getline(in, line); ++number) {
+  size_t entries = 0, total = 0;
+  for (size_t number = 1;; ++number) {
     const std::string where = name + " line " + std::to_string(number);
-    if (line.size() > kMaxLine) fail(where, "line too long");
+    if (!bounded_line(in, line, total, where)) break;
     if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
     if (++entries > kMaxEntries) fail(where, "too many entries");
     Key key;

@@ -1,18 +1,18 @@
 // The model file: sections, quirks and the schedule (events and faults), read strictly. Every
 // count on the wire is one byte, so every list is limited to 255 items.
-#include <json/reader.h>
-
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 #include "json_in.h"
+#include "klx/json_read.h"
 #include "schedule_json.h"
 #include "sim/answers.h"
 #include "sim/model.h"
 
 namespace sim {
 namespace {
+
+// A model of every section at its 255-item limits is a few hundred kilobytes.
+constexpr size_t kMaxModelFile = 4 << 20;
 
 template <size_t N>
 void read_fixed_bytes(const JsonIn& obj, const char* key, std::array<uint8_t, N>& out) {
@@ -140,12 +140,9 @@ Quirks read_quirks(const JsonIn& in) {
 }
 
 Json::Value parse_root(const std::string& json_text, const std::string& origin) {
-  Json::CharReaderBuilder builder;
-  Json::CharReaderBuilder::strictMode(&builder.settings_);
   Json::Value root;
   std::string errors;
-  std::istringstream stream(json_text);
-  if (!Json::parseFromStream(builder, stream, &root, &errors))
+  if (!klx::parse_json(json_text, root, errors))
     throw std::runtime_error(origin + ": not valid JSON: " + errors);
   return root;
 }
@@ -171,12 +168,10 @@ Model read_model(const JsonIn& in, const std::string& origin) {
 }
 
 std::string read_file(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) throw std::runtime_error("cannot read model file " + path);
-  std::ostringstream text;
-  text << file.rdbuf();
-  if (file.bad()) throw std::runtime_error("cannot read model file " + path);
-  return text.str();
+  std::string text, error;
+  if (!klx::read_file_capped(path, kMaxModelFile, text, error))
+    throw std::runtime_error("cannot read model file " + path + ": " + error);
+  return text;
 }
 
 // A device's model: the built-in one when left out, a file (relative to the line file's folder)

@@ -65,7 +65,7 @@ TEST(SimulatorBus, TheListingOfDevices) {
       {R"({"devices": [{"address": 2, "model": {"rectifiers": {"volts": 1}}}]})",
        "line.json: devices[0].model.rectifiers.volts: unknown key"},
       {R"({"devices": [{"address": 2, "model": "missing.json"}]})",
-       "cannot read model file /nowhere/missing.json"},
+       "cannot read model file /nowhere/missing.json: No such file or directory"},
   };
   for (const auto& b : bad) {
     try {

@@ -169,7 +169,8 @@ TEST(SimulatorFactory, BuiltInModelAndModelFiles) {
     sim::make_simulator("/nonexistent/model.json", 1);
     FAIL() << "a missing model file was accepted";
   } catch (const std::runtime_error& e) {
-    EXPECT_STREQ(e.what(), "cannot read model file /nonexistent/model.json");
+    EXPECT_STREQ(e.what(),
+                 "cannot read model file /nonexistent/model.json: No such file or directory");
   }
 }
 

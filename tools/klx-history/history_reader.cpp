@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstdio>
 #include <ctime>
+#include <limits>
 #include <stdexcept>
 
 namespace {
@@ -22,15 +23,27 @@ struct Statement {
     sqlite3_bind_int64(st, 2, r.to);
     sqlite3_bind_int64(st, 3, r.data_id);
   }
+  // The next row; false at the end. A failed query (a corrupt page, an I/O error) throws: an
+  // answer cut short must not pass for a complete one.
+  bool next(sqlite3* db, const std::string& path) {
+    const int rc = sqlite3_step(st);
+    if (rc == SQLITE_ROW) return true;
+    if (rc == SQLITE_DONE) return false;
+    throw std::runtime_error(path + ": " + sqlite3_errmsg(db));
+  }
   std::string text(int col) const {
     const auto* p = sqlite3_column_text(st, col);
     return p ? reinterpret_cast<const char*>(p) : "";
   }
 };
 
+// Rounds are read a page at a time, each page in its own short read transaction: a reader whose
+// output goes to a pager that waits for a person holds nothing open in the database meanwhile.
+constexpr int kPage = 256;
 const char* const kRounds =
     "SELECT id, time, data_id, record FROM history WHERE time >= ?1 AND time <= ?2 "
-    "AND (?3 < 0 OR data_id = ?3) ORDER BY time, id";
+    "AND (?3 < 0 OR data_id = ?3) AND (time > ?4 OR (time = ?4 AND id > ?5)) "
+    "ORDER BY time, id LIMIT ?6";
 const char* const kAlarms =
     "SELECT id, time, data_id, event, level, key, alarm_id, text1, text2 FROM alarm_events "
     "WHERE time >= ?1 AND time <= ?2 AND (?3 < 0 OR data_id = ?3) ORDER BY time, id";
@@ -53,22 +66,33 @@ void HistoryReader::each_round(const HistoryRange& r,
                                const std::function<void(const RoundRow&)>& fn) {
   Statement s(db_, kRounds, path_);
   s.bind_range(r);
-  RoundRow row;
-  while (sqlite3_step(s.st) == SQLITE_ROW) {
-    row.id = sqlite3_column_int64(s.st, 0);
-    row.time = sqlite3_column_int64(s.st, 1);
-    row.data_id = static_cast<uint32_t>(sqlite3_column_int64(s.st, 2));
-    const auto* p = static_cast<const uint8_t*>(sqlite3_column_blob(s.st, 3));
-    row.record.assign(p, p + sqlite3_column_bytes(s.st, 3));
-    fn(row);
-  }
+  sqlite3_bind_int(s.st, 6, kPage);
+  std::vector<RoundRow> page;
+  int64_t after_time = std::numeric_limits<int64_t>::min(), after_id = after_time;
+  do {
+    page.clear();
+    sqlite3_bind_int64(s.st, 4, after_time);
+    sqlite3_bind_int64(s.st, 5, after_id);
+    while (s.next(db_, path_)) {
+      RoundRow row;
+      row.id = sqlite3_column_int64(s.st, 0);
+      row.time = sqlite3_column_int64(s.st, 1);
+      row.data_id = static_cast<uint32_t>(sqlite3_column_int64(s.st, 2));
+      const auto* p = static_cast<const uint8_t*>(sqlite3_column_blob(s.st, 3));
+      if (p) row.record.assign(p, p + sqlite3_column_bytes(s.st, 3));
+      page.push_back(std::move(row));
+    }
+    sqlite3_reset(s.st);  // ends the read transaction before the page is printed
+    for (const RoundRow& row : page) fn(row);
+    if (!page.empty()) after_time = page.back().time, after_id = page.back().id;
+  } while (page.size() == static_cast<size_t>(kPage));
 }
 
 std::vector<AlarmRow> HistoryReader::alarms(const HistoryRange& r) {
   Statement s(db_, kAlarms, path_);
   s.bind_range(r);
   std::vector<AlarmRow> out;
-  while (sqlite3_step(s.st) == SQLITE_ROW) {
+  while (s.next(db_, path_)) {
     AlarmRow a;
     a.id = sqlite3_column_int64(s.st, 0);
     a.time = sqlite3_column_int64(s.st, 1);
@@ -84,7 +108,7 @@ std::vector<AlarmRow> HistoryReader::alarms(const HistoryRange& r) {
   return out;
 }
 
-int64_t parse_time_arg(const std::string& text) {
+int64_t parse_time_arg(const std::string& text, bool end_of_day) {
   bool digits = !text.empty();
   for (char c : text) digits = digits && std::isdigit(static_cast<unsigned char>(c));
   if (digits && text.size() <= 18) return std::stoll(text);
@@ -99,6 +123,11 @@ int64_t parse_time_arg(const std::string& text) {
   tm.tm_year -= 1900;
   tm.tm_mon -= 1;
   tm.tm_isdst = -1;
+  // A day as the end of a range includes that day: up to the last second before the next one.
+  if (n == 3 && end_of_day) {
+    tm.tm_mday += 1;
+    return static_cast<int64_t>(std::mktime(&tm)) - 1;
+  }
   return static_cast<int64_t>(std::mktime(&tm));
 }
 

@@ -49,6 +49,7 @@ class HistoryReader {
 };
 
 // "1700000000" (epoch seconds) or local time "YYYY-MM-DD", "YYYY-MM-DD HH:MM[:SS]" (also with a
-// "T"); throws std::runtime_error otherwise.
-int64_t parse_time_arg(const std::string& text);
+// "T"); throws std::runtime_error otherwise. A date alone is the day's first second, or with
+// `end_of_day` its last.
+int64_t parse_time_arg(const std::string& text, bool end_of_day = false);
 std::string local_time_text(int64_t epoch);

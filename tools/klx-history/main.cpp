@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
   HistoryRange range;
   try {
     if (!from.empty()) range.from = parse_time_arg(from);
-    if (!to.empty()) range.to = parse_time_arg(to);
+    if (!to.empty()) range.to = parse_time_arg(to, true);
   } catch (const std::exception& e) {
     std::cerr << "klx-history: " << e.what() << "\n";
     return klxcli::kExitUsage;

@@ -1,20 +1,15 @@
 #include "config.h"
 
-#include <json/reader.h>
-
-#include <cerrno>
 #include <cmath>
-#include <cstring>
-#include <fstream>
-#include <memory>
 #include <set>
 
+#include "klx/json_read.h"
 #include "settings_check.h"
 
 namespace klxhost {
 namespace {
 
-constexpr std::streamsize kMaxConfig = 4 << 20;
+constexpr size_t kMaxConfig = 4 << 20;
 
 // Names the place of a value in messages: `config.json: device 0 (data_id 7): "alarm_levels"."x"`.
 struct Where {
@@ -177,23 +172,15 @@ DeviceConfig read_device(const Json::Value& dev, const std::string& prefix,
 }
 
 Json::Value parse_root(const std::string& text, const std::string& name) {
-  Json::CharReaderBuilder builder;
-  Json::CharReaderBuilder::strictMode(&builder.settings_);
-  std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
   Json::Value root;
   std::string errors;
-  if (!reader->parse(text.data(), text.data() + text.size(), &root, &errors))
-    throw ConfigError(name + ": not valid JSON: " + errors);
+  if (!klx::parse_json(text, root, errors)) throw ConfigError(name + ": not valid JSON: " + errors);
   return root;
 }
 
 std::string read_config_text(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw ConfigError(path + ": " + std::strerror(errno));
-  std::string text(static_cast<size_t>(kMaxConfig) + 1, '\0');
-  in.read(&text[0], kMaxConfig + 1);
-  if (in.gcount() > kMaxConfig) throw ConfigError(path + ": larger than a configuration");
-  text.resize(static_cast<size_t>(in.gcount()));
+  std::string text, error;
+  if (!klx::read_file_capped(path, kMaxConfig, text, error)) throw ConfigError(path + ": " + error);
   return text;
 }
 

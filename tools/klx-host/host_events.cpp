@@ -35,6 +35,7 @@ void HostEvents::on_history(KLXVDevice& dev, const uint8_t* record, size_t lengt
 void HostEvents::on_check(KLXVDevice& dev, const std::string& id, const std::string& name,
                           float value, int count) {
   s_.trace->check(id, value);
+  restore_alarms(dev.DataId());
   const auto it = limits_.find(id);
   if (it == limits_.end()) return;
   rule_value r;
@@ -50,6 +51,7 @@ void HostEvents::on_check(KLXVDevice& dev, const std::string& id, const std::str
 
 bool HostEvents::on_batch(KLXVDevice& dev, const std::vector<rule_value>& rules) {
   s_.trace->batch(rules);
+  restore_alarms(dev.DataId());
   log_transitions(dev.DataId(), alarms_.evaluate(rules));
   return true;
 }
@@ -70,6 +72,34 @@ void HostEvents::log_transitions(uint32_t data_id, const std::vector<klx::AlarmT
     if (s_.sinks)
       for (ExportSink* sink : *s_.sinks) sink->alarm_changed({data_id, now, &t});
   }
+}
+
+void HostEvents::restore_alarms(uint32_t data_id) {
+  if (restored_ || !s_.db) return;
+  restored_ = true;
+  std::string error;
+  const auto active = s_.db->active_alarms(data_id, error);
+  if (!error.empty()) warn("alarm state", error);
+  for (const auto& t : active) alarms_.restore(t.key);
+  if (!active.empty())
+    std::cerr << "klx-host: data_id " << data_id << ": " << active.size()
+              << " active alarms restored from the database\n";
+}
+
+bool report_storage(std::ostream& out, const Trace& trace, const klx::RecordCache& cache,
+                    klx::HistoryDb* db) {
+  size_t lost = trace.lost() + cache.failed_writes();
+  if (db) lost += db->finish();
+  if (trace.enabled())
+    out << "klx-host: trace: " << trace.written() << " lines written, " << trace.lost()
+        << " lost\n";
+  if (cache.enabled())
+    out << "klx-host: cache: " << cache.writes() << " writes, " << cache.failed_writes()
+        << " failed\n";
+  if (db)
+    out << "klx-host: database: " << db->counters().stored << " rows stored, "
+        << db->counters().lost << " lost\n";
+  return lost == 0;
 }
 
 void HostEvents::warn(const std::string& what, const std::string& error) {

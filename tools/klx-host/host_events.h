@@ -5,6 +5,7 @@
 // error and the database.
 
 #include <map>
+#include <ostream>
 #include <string>
 
 #include "capture.h"
@@ -41,6 +42,8 @@ class HostEvents : public klx::DeviceEvents {
 
  private:
   void log_transitions(uint32_t data_id, const std::vector<klx::AlarmTransition>& ts);
+  // Before the first evaluation: the alarms that were active when the database was last written.
+  void restore_alarms(uint32_t data_id);
   // Store failures are reported once per new reason, not once per round.
   void warn(const std::string& what, const std::string& error);
 
@@ -48,6 +51,12 @@ class HostEvents : public klx::DeviceEvents {
   std::map<std::string, klx::ValueLimit> limits_;
   klx::AlarmBook alarms_;
   std::map<std::string, std::string> last_warning_;
+  bool restored_ = false;
 };
+
+// At the end of a run: writes what the database still has waiting, then prints what the trace,
+// the cache and the database stored and lost. False when anything was lost.
+bool report_storage(std::ostream& out, const Trace& trace, const klx::RecordCache& cache,
+                    klx::HistoryDb* db);
 
 }  // namespace klxhost

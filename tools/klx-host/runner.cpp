@@ -111,10 +111,11 @@ int Runner::run() {
   if (const int rc = setup()) return rc;
   notify_ready();
   catch_signals();
-  const int rc = poll_rounds();
+  int rc = poll_rounds();
   if (rc == kExitOk && !g_stop) after_rounds();
   for (ExportSink* sink : sink_list_) sink->stopping();
   for (const auto& s : slots_) print_counters(s);
+  if (!report_storage(std::cerr, trace_, cache_, db_.get()) && rc == kExitOk) rc = kExitFailure;
   return rc;
 }
 
@@ -176,7 +177,11 @@ int Runner::open_services() {
     return kExitUsage;
   }
   cache_ = klx::RecordCache(o_.cache);
-  if (!cache_.load(error)) std::cerr << "klx-host: cache not restored: " << error << "\n";
+  if (!cache_.check_path(error)) {
+    std::cerr << "klx-host: cache " << error << "\n";
+    return kExitUsage;
+  }
+  if (!cache_.load(error)) std::cerr << "klx-host: cache not restored: " << error << "; ignored\n";
   return add_ops_sinks(o_, sinks_, sink_list_, status_);
 }
 

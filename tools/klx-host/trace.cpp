@@ -43,9 +43,10 @@ bool Trace::open(const std::string& path, std::string& error) {
 // Each line is flushed: the trace of a run that dies is complete up to its last call.
 void Trace::line(const std::string& text) {
   if (!file_) return;
-  std::fputs(text.c_str(), file_);
-  std::fputc('\n', file_);
-  std::fflush(file_);
+  const bool ok = std::fputs(text.c_str(), file_) >= 0 && std::fputc('\n', file_) != EOF &&
+                  std::fflush(file_) == 0;
+  ++(ok ? written_ : lost_);
+  if (!ok) std::clearerr(file_);  // later lines are tried again (space may come back)
 }
 
 void Trace::cmd(uint8_t cid1, uint8_t cid2, const uint8_t* data, size_t n) {

@@ -22,6 +22,9 @@ class Trace {
   // Opens (truncates) the file; false with the reason when it cannot.
   bool open(const std::string& path, std::string& error);
   bool enabled() const { return file_ != nullptr; }
+  // Lines written whole, and lines that could not be written (a full disk).
+  size_t written() const { return written_; }
+  size_t lost() const { return lost_; }
 
   void cmd(uint8_t cid1, uint8_t cid2, const uint8_t* data, size_t n);
   void publish(int sp_id, const uint8_t* record, size_t n);
@@ -36,6 +39,8 @@ class Trace {
  private:
   void line(const std::string& text);
   std::FILE* file_ = nullptr;
+  size_t written_ = 0;
+  size_t lost_ = 0;
 };
 
 }  // namespace klxhost

@@ -1,7 +1,5 @@
 // klx-record: the 587-byte record as named fields, from a cache file, a hex string or a row of the
 // history database; and, with --encode, a record built from those fields (to craft a cache).
-#include <json/reader.h>
-
 #include <CLI/CLI.hpp>
 #include <cstring>
 #include <fstream>
@@ -11,6 +9,7 @@
 
 #include "cli_exit.h"
 #include "klx/hex.h"
+#include "klx/json_read.h"
 #include "record_input.h"
 #include "record_json.h"
 
@@ -36,12 +35,11 @@ std::vector<uint8_t> load(const Options& o) {
 }
 
 int encode(const Options& o) {
-  std::ifstream in(o.encode);
-  if (!in) throw std::runtime_error("cannot read " + o.encode);
-  Json::CharReaderBuilder builder;
+  std::string text, errors;
+  if (!klx::read_file_capped(o.encode, record_input::kMaxFile, text, errors))
+    throw std::runtime_error("cannot read " + o.encode + ": " + errors);
   Json::Value root;
-  std::string errors;
-  if (!Json::parseFromStream(builder, in, &root, &errors))
+  if (!klx::parse_json(text, root, errors))
     throw std::runtime_error(o.encode + ": not valid JSON: " + errors);
   const korvantis_419_Data_t rec = record_json::from_json(root);
   const auto* p = reinterpret_cast<const uint8_t*>(&rec);

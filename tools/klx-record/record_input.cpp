@@ -2,28 +2,21 @@
 
 #include <sqlite3.h>
 
-#include <fstream>
 #include <map>
 #include <stdexcept>
 
 #include "klx/hex.h"
+#include "klx/json_read.h"
 #include "klx/store.h"
 
 namespace record_input {
 namespace {
 
-constexpr std::streamsize kMaxFile = 4 << 20;
 
 std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read " + path);
-  std::string text;
-  char buf[65536];
-  while (in.read(buf, sizeof buf) || in.gcount() > 0) {
-    text.append(buf, static_cast<size_t>(in.gcount()));
-    if (static_cast<std::streamsize>(text.size()) > kMaxFile)
-      throw std::runtime_error(path + ": too large for a record or a record cache");
-  }
+  std::string text, error;
+  if (!klx::read_file_capped(path, kMaxFile, text, error))
+    throw std::runtime_error("cannot read " + path + ": " + error);
   return text;
 }
 

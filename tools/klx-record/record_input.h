@@ -8,6 +8,8 @@
 namespace record_input {
 
 constexpr size_t kRecordSize = 587;
+// Every file the tool reads: a record, a cache or the fields of --encode (about 40 KB).
+constexpr size_t kMaxFile = 4 << 20;
 
 // A raw 587-byte file, or the host's record cache (JSON); a cache holding several devices needs
 // `data_id` (negative: none given).

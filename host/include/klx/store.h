@@ -5,6 +5,7 @@
 // alarm state kept between batches.
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <string>
@@ -29,6 +30,9 @@ class RecordCache {
 
   explicit RecordCache(std::string path = "");
 
+  // False (with the reason) when the path names something other than a regular file or
+  // nothing: a symbolic link, a device, a folder. Such a path is never written.
+  bool check_path(std::string& error) const;
   // Reads the cache file. A missing file is an empty cache; a damaged one is refused whole
   // (false, with the reason) and is replaced at the next write.
   bool load(std::string& error);
@@ -36,6 +40,9 @@ class RecordCache {
   bool put(uint32_t data_id, int sp_id, const uint8_t* record, size_t n);
   const Entry* latest(uint32_t data_id) const;
   const std::string& last_error() const { return last_error_; }
+  bool enabled() const { return !path_.empty(); }
+  size_t writes() const { return writes_; }  // whole files written
+  size_t failed_writes() const { return failed_writes_; }
 
   // The cache file's text for these entries, and the entries of a text (false when damaged).
   static std::string serialize(const std::map<uint32_t, Entry>& entries);
@@ -47,6 +54,8 @@ class RecordCache {
   std::string path_;
   std::map<uint32_t, Entry> entries_;
   std::string last_error_;
+  size_t writes_ = 0;
+  size_t failed_writes_ = 0;
 };
 
 // A raise or a clear of one alarm.
@@ -66,6 +75,9 @@ class AlarmBook {
  public:
   std::vector<AlarmTransition> evaluate(const std::vector<rule_value>& rules);
   std::vector<AlarmTransition> evaluate(const rule_value& rule);
+  // An alarm raised before a restart: active again without a new raise, cleared by the first
+  // evaluation of its key in which the condition no longer holds.
+  void restore(const std::string& key);
   bool active(const std::string& key) const;
   size_t active_count() const;
 
@@ -84,32 +96,81 @@ struct ValueLimit {
   int level = 1;
 };
 
-// The history database (SQLite). Tables, created when missing:
+// The history database (SQLite, WAL). Tables, created when missing:
 //   history(id, data_id, time, record)       each record saved as history, time in epoch seconds
 //   alarm_events(id, data_id, time, event, level, key, alarm_id, text1, text2)   raise / clear
 //   reports(id, data_id, time, signal_id, value)                                 analog reports
+//   alarm_state(data_id, key, level, alarm_id, text1, text2, since)   the alarms active now
+// Marked as ours by its application_id and user_version; a database of another program is
+// refused unchanged.
 class HistoryDb {
  public:
+  struct Counters {
+    size_t stored = 0;  // rows written
+    size_t lost = 0;    // rows that failed, or were dropped from a full queue
+  };
+
   // Opens or creates the database; nullptr with the reason when it cannot.
   static std::unique_ptr<HistoryDb> open(const std::string& path, std::string& error);
   ~HistoryDb();
   HistoryDb(const HistoryDb&) = delete;
   HistoryDb& operator=(const HistoryDb&) = delete;
 
+  // A write that finds the database busy (another writer) waits in a queue of at most
+  // queue_limit() writes and goes in before the next one. False when rows were lost by this
+  // call (last_error() says why): an error other than busy, or the queue full.
   bool save_record(uint32_t data_id, int64_t time, const uint8_t* record, size_t n);
   bool save_alarm(uint32_t data_id, int64_t time, const AlarmTransition& t);
   bool save_report(uint32_t data_id, int64_t time, const std::string& signal_id, float value);
   const std::string& last_error() const { return last_error_; }
 
+  // The alarms active for a device when the database was last written (raised = true).
+  std::vector<AlarmTransition> active_alarms(uint32_t data_id, std::string& error);
+
+  // At the end of a run: writes the queue, waiting longer for a busy database; what is still
+  // waiting then is lost. The count of lost rows.
+  size_t finish();
+  const Counters& counters() const { return counters_; }
+  size_t waiting() const { return queue_.size(); }
+  size_t queue_limit() const { return queue_limit_; }
+  void set_queue_limit(size_t n) { queue_limit_ = n ? n : 1; }
+
  private:
+  // One row to insert or delete: the statement and its values in order.
+  struct Row {
+    struct Value {
+      enum Kind { kNull, kInt, kReal, kText, kBlob } kind = kNull;
+      int64_t i = 0;
+      double d = 0.0;
+      std::string s;
+      static Value integer(int64_t v) { return Value{kInt, v, 0.0, {}}; }
+      static Value text(std::string s);
+      static Value blob(const uint8_t* p, size_t n);
+    };
+    sqlite3_stmt* st = nullptr;
+    std::vector<Value> values;
+  };
+  using Write = std::vector<Row>;
+
   explicit HistoryDb(sqlite3* db);
+  bool claim(std::string& error);
   bool prepare(std::string& error);
-  bool step(sqlite3_stmt* st);
+  void bind(const Row& row);
+  int step(const Row& row);
+  int write(const Write& w);
+  bool submit(Write w);
+  void flush();
 
   sqlite3* db_;
   sqlite3_stmt* insert_record_ = nullptr;
   sqlite3_stmt* insert_alarm_ = nullptr;
   sqlite3_stmt* insert_report_ = nullptr;
+  sqlite3_stmt* set_state_ = nullptr;
+  sqlite3_stmt* clear_state_ = nullptr;
+  std::deque<Write> queue_;
+  size_t queue_limit_ = 1000;  // about half an hour of rounds
+  Counters counters_;
+  std::string last_busy_;
   std::string last_error_;
 };
 

@@ -30,6 +30,12 @@ std::vector<AlarmTransition> AlarmBook::evaluate(const rule_value& rule) {
   return {AlarmTransition{s.active, rule.level, rule.key, rule.alarm_id, rule.text1, rule.text2}};
 }
 
+void AlarmBook::restore(const std::string& key) {
+  State& s = states_[key];
+  s.active = true;
+  s.held = 1;
+}
+
 bool AlarmBook::active(const std::string& key) const {
   const auto it = states_.find(key);
   return it != states_.end() && it->second.active;

@@ -1,4 +1,5 @@
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <cmath>
 
@@ -6,6 +7,15 @@
 
 namespace klx {
 namespace {
+
+// "KLXH": marks the database as ours, so that --db never alters another program's database.
+constexpr int kApplicationId = 0x4B4C5848;
+constexpr int kSchemaVersion = 1;
+// A write waits this long for another writer; longer would stall the poll loop. Rows that
+// still find the database busy wait in the queue for the next write.
+constexpr int kBusyMs = 50;
+constexpr int kBusyAtOpenMs = 2000;
+constexpr int kBusyAtFinishMs = 2000;
 
 const char* const kSchema = R"sql(
 CREATE TABLE IF NOT EXISTS history (
@@ -33,15 +43,73 @@ CREATE TABLE IF NOT EXISTS reports (
   signal_id TEXT NOT NULL,
   value REAL
 );
+CREATE TABLE IF NOT EXISTS alarm_state (
+  data_id INTEGER NOT NULL,
+  key TEXT NOT NULL,
+  level INTEGER NOT NULL,
+  alarm_id TEXT NOT NULL,
+  text1 TEXT NOT NULL,
+  text2 TEXT NOT NULL,
+  since INTEGER NOT NULL,
+  PRIMARY KEY (data_id, key)
+);
 )sql";
 
-void bind_text(sqlite3_stmt* st, int at, const std::string& s) {
-  sqlite3_bind_text(st, at, s.data(), static_cast<int>(s.size()), SQLITE_TRANSIENT);
+// The tables a database of ours had before it was marked.
+bool our_table(const std::string& name) {
+  return name == "history" || name == "alarm_events" || name == "reports" || name == "alarm_state";
+}
+
+bool busy(int rc) {
+  rc &= 0xff;
+  return rc == SQLITE_BUSY || rc == SQLITE_LOCKED;
+}
+
+int pragma_int(sqlite3* db, const char* sql, bool& ok) {
+  sqlite3_stmt* st = nullptr;
+  int v = 0;
+  ok = sqlite3_prepare_v2(db, sql, -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW;
+  if (ok) v = sqlite3_column_int(st, 0);
+  sqlite3_finalize(st);
+  return v;
+}
+
+bool exec(sqlite3* db, const std::string& sql, std::string& error) {
+  char* msg = nullptr;
+  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &msg) == SQLITE_OK) return true;
+  error = msg ? msg : sqlite3_errmsg(db);
+  sqlite3_free(msg);
+  return false;
+}
+
+// Empty: "", ours from before the mark: "", anything else: why it is not ours.
+std::string foreign_tables(sqlite3* db, std::string& error) {
+  sqlite3_stmt* st = nullptr;
+  if (sqlite3_prepare_v2(db, "SELECT name FROM sqlite_master WHERE type = 'table'", -1, &st,
+                         nullptr) != SQLITE_OK)
+    return error = sqlite3_errmsg(db), "";
+  std::string foreign;
+  int rc;
+  while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+    const auto* p = sqlite3_column_text(st, 0);
+    const std::string name = p ? reinterpret_cast<const char*>(p) : "";
+    if (!our_table(name)) foreign += (foreign.empty() ? "" : ", ") + name;
+  }
+  if (rc != SQLITE_DONE) error = sqlite3_errmsg(db);
+  sqlite3_finalize(st);
+  return foreign;
 }
 
 }  // namespace
 
 std::unique_ptr<HistoryDb> HistoryDb::open(const std::string& path, std::string& error) {
+  // A device or a pipe would be opened and written as if it were a file (a link to a file of
+  // ours is fine: SQLite writes the file and keeps its journal beside it).
+  struct stat st {};
+  if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+    error = path + ": exists and is not a regular file";
+    return nullptr;
+  }
   sqlite3* db = nullptr;
   const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
   if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
@@ -50,30 +118,57 @@ std::unique_ptr<HistoryDb> HistoryDb::open(const std::string& path, std::string&
     return nullptr;
   }
   std::unique_ptr<HistoryDb> h(new HistoryDb(db));
-  sqlite3_busy_timeout(db, 1000);
-  if (!h->prepare(error)) {
+  sqlite3_busy_timeout(db, kBusyAtOpenMs);
+  if (!h->claim(error) || !h->prepare(error)) {
     error = path + ": " + error;
     return nullptr;
   }
+  sqlite3_busy_timeout(db, kBusyMs);
   return h;
 }
 
 HistoryDb::HistoryDb(sqlite3* db) : db_(db) {}
 
 HistoryDb::~HistoryDb() {
-  sqlite3_finalize(insert_record_);
-  sqlite3_finalize(insert_alarm_);
-  sqlite3_finalize(insert_report_);
+  for (sqlite3_stmt* st : {insert_record_, insert_alarm_, insert_report_, set_state_, clear_state_})
+    sqlite3_finalize(st);
   sqlite3_close(db_);
 }
 
-bool HistoryDb::prepare(std::string& error) {
-  char* msg = nullptr;
-  if (sqlite3_exec(db_, kSchema, nullptr, nullptr, &msg) != SQLITE_OK) {
-    error = msg ? msg : "cannot create the tables";
-    sqlite3_free(msg);
-    return false;
+// Refuses a database of another program before anything in it is changed; marks a new one, and
+// one of ours from before the mark. WAL lets readers (klx-history in a pager) hold a statement
+// open while rows are written; NORMAL synchronous loses at most the last rows at a power cut,
+// never the database.
+bool HistoryDb::claim(std::string& error) {
+  if (sqlite3_db_readonly(db_, "main") == 1) return error = "the database is read-only", false;
+  bool ok = false;
+  const int app = pragma_int(db_, "PRAGMA application_id", ok);
+  if (!ok) return error = sqlite3_errmsg(db_), false;
+  const int version = pragma_int(db_, "PRAGMA user_version", ok);
+  if (app != 0 && app != kApplicationId)
+    return error = "belongs to another program (application_id " + std::to_string(app) +
+                   "); not changed",
+           false;
+  if (app == kApplicationId && version > kSchemaVersion)
+    return error = "written by a newer klx-host (schema " + std::to_string(version) + ")", false;
+  if (app == 0) {
+    const std::string foreign = foreign_tables(db_, error);
+    if (!error.empty()) return false;
+    if (!foreign.empty() || version != 0)
+      return error = "belongs to another program (tables: " +
+                     (foreign.empty() ? std::string("none of ours") : foreign) + "); not changed",
+             false;
   }
+  if (!exec(db_, "PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL", error)) return false;
+  return exec(db_,
+              std::string("BEGIN IMMEDIATE;") + kSchema +
+                  "PRAGMA application_id = " + std::to_string(kApplicationId) +
+                  "; PRAGMA user_version = " + std::to_string(kSchemaVersion) + "; COMMIT;",
+              error) ||
+         (sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr), false);
+}
+
+bool HistoryDb::prepare(std::string& error) {
   const struct {
     sqlite3_stmt** st;
     const char* sql;
@@ -84,6 +179,10 @@ bool HistoryDb::prepare(std::string& error) {
        "VALUES (?, ?, ?, ?, ?, ?, ?, ?)"},
       {&insert_report_,
        "INSERT INTO reports (data_id, time, signal_id, value) VALUES (?, ?, ?, ?)"},
+      {&set_state_,
+       "INSERT OR REPLACE INTO alarm_state (data_id, since, level, key, alarm_id, text1, text2) "
+       "VALUES (?, ?, ?, ?, ?, ?, ?)"},
+      {&clear_state_, "DELETE FROM alarm_state WHERE data_id = ? AND key = ?"},
   };
   for (const auto& s : statements) {
     if (sqlite3_prepare_v2(db_, s.sql, -1, s.st, nullptr) != SQLITE_OK) {
@@ -94,45 +193,147 @@ bool HistoryDb::prepare(std::string& error) {
   return true;
 }
 
-bool HistoryDb::step(sqlite3_stmt* st) {
-  const int rc = sqlite3_step(st);
-  sqlite3_reset(st);
-  sqlite3_clear_bindings(st);
-  if (rc == SQLITE_DONE) return true;
-  last_error_ = sqlite3_errmsg(db_);
-  return false;
+HistoryDb::Row::Value HistoryDb::Row::Value::text(std::string s) {
+  return Value{kText, 0, 0.0, std::move(s)};
+}
+
+HistoryDb::Row::Value HistoryDb::Row::Value::blob(const uint8_t* p, size_t n) {
+  return Value{kBlob, 0, 0.0, std::string(reinterpret_cast<const char*>(p), n)};
+}
+
+void HistoryDb::bind(const Row& row) {
+  for (size_t i = 0; i < row.values.size(); ++i) {
+    const Row::Value& v = row.values[i];
+    const int at = static_cast<int>(i) + 1;
+    switch (v.kind) {
+      case Row::Value::kInt:
+        sqlite3_bind_int64(row.st, at, v.i);
+        break;
+      case Row::Value::kReal:
+        sqlite3_bind_double(row.st, at, v.d);
+        break;
+      case Row::Value::kText:
+        sqlite3_bind_text(row.st, at, v.s.data(), static_cast<int>(v.s.size()), SQLITE_STATIC);
+        break;
+      case Row::Value::kBlob:
+        sqlite3_bind_blob(row.st, at, v.s.data(), static_cast<int>(v.s.size()), SQLITE_STATIC);
+        break;
+      case Row::Value::kNull:
+        sqlite3_bind_null(row.st, at);
+        break;
+    }
+  }
+}
+
+int HistoryDb::step(const Row& row) {
+  bind(row);
+  const int rc = sqlite3_step(row.st);
+  sqlite3_reset(row.st);
+  sqlite3_clear_bindings(row.st);
+  return rc;
+}
+
+// The rows of one write go in whole or not at all (an alarm's event and its state).
+int HistoryDb::write(const Write& w) {
+  const bool several = w.size() > 1;
+  int rc = several ? sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) : SQLITE_OK;
+  for (size_t i = 0; rc == SQLITE_OK && i < w.size(); ++i) {
+    rc = step(w[i]);
+    rc = rc == SQLITE_DONE ? SQLITE_OK : rc;
+  }
+  if (several && rc == SQLITE_OK) rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) {
+    if (!busy(rc)) last_error_ = sqlite3_errmsg(db_);
+    if (several && !sqlite3_get_autocommit(db_))
+      sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  }
+  return rc;
+}
+
+// Queues the write, then writes what the queue holds, in order. A full queue loses its oldest.
+bool HistoryDb::submit(Write w) {
+  const size_t lost_before = counters_.lost;
+  if (queue_.size() >= queue_limit_) {
+    counters_.lost += queue_.front().size();
+    queue_.pop_front();
+    last_error_ =
+        last_busy_ + "; " + std::to_string(queue_limit_) + " writes waiting, the oldest dropped";
+  }
+  queue_.push_back(std::move(w));
+  flush();
+  return counters_.lost == lost_before;
+}
+
+void HistoryDb::flush() {
+  while (!queue_.empty()) {
+    const int rc = write(queue_.front());
+    if (busy(rc)) {
+      last_busy_ = sqlite3_errstr(rc);
+      return;
+    }
+    (rc == SQLITE_OK ? counters_.stored : counters_.lost) += queue_.front().size();
+    queue_.pop_front();
+  }
+}
+
+size_t HistoryDb::finish() {
+  sqlite3_busy_timeout(db_, kBusyAtFinishMs);
+  flush();
+  for (const Write& w : queue_) counters_.lost += w.size();
+  queue_.clear();
+  sqlite3_busy_timeout(db_, kBusyMs);
+  return counters_.lost;
 }
 
 bool HistoryDb::save_record(uint32_t data_id, int64_t time, const uint8_t* record, size_t n) {
-  sqlite3_bind_int64(insert_record_, 1, data_id);
-  sqlite3_bind_int64(insert_record_, 2, time);
-  sqlite3_bind_blob(insert_record_, 3, record, static_cast<int>(n), SQLITE_TRANSIENT);
-  return step(insert_record_);
+  using V = Row::Value;
+  return submit({Row{insert_record_, {V::integer(data_id), V::integer(time), V::blob(record, n)}}});
 }
 
 bool HistoryDb::save_alarm(uint32_t data_id, int64_t time, const AlarmTransition& t) {
-  sqlite3_bind_int64(insert_alarm_, 1, data_id);
-  sqlite3_bind_int64(insert_alarm_, 2, time);
-  sqlite3_bind_text(insert_alarm_, 3, t.raised ? "raise" : "clear", -1, SQLITE_STATIC);
-  sqlite3_bind_int(insert_alarm_, 4, t.level);
-  bind_text(insert_alarm_, 5, t.key);
-  bind_text(insert_alarm_, 6, t.alarm_id);
-  bind_text(insert_alarm_, 7, t.text1);
-  bind_text(insert_alarm_, 8, t.text2);
-  return step(insert_alarm_);
+  using V = Row::Value;
+  Row event{insert_alarm_,
+            {V::integer(data_id), V::integer(time), V::text(t.raised ? "raise" : "clear"),
+             V::integer(t.level), V::text(t.key), V::text(t.alarm_id), V::text(t.text1),
+             V::text(t.text2)}};
+  Row state = t.raised
+                  ? Row{set_state_,
+                        {V::integer(data_id), V::integer(time), V::integer(t.level), V::text(t.key),
+                         V::text(t.alarm_id), V::text(t.text1), V::text(t.text2)}}
+                  : Row{clear_state_, {V::integer(data_id), V::text(t.key)}};
+  return submit({std::move(event), std::move(state)});
 }
 
 bool HistoryDb::save_report(uint32_t data_id, int64_t time, const std::string& signal_id,
                             float value) {
-  sqlite3_bind_int64(insert_report_, 1, data_id);
-  sqlite3_bind_int64(insert_report_, 2, time);
-  bind_text(insert_report_, 3, signal_id);
+  using V = Row::Value;
   // SQLite keeps no NaN: a value that is not a number is stored as NULL.
-  if (!std::isnan(value))
-    sqlite3_bind_double(insert_report_, 4, value);
-  else
-    sqlite3_bind_null(insert_report_, 4);
-  return step(insert_report_);
+  const V v = std::isnan(value) ? V{} : V{V::kReal, 0, value, {}};
+  return submit(
+      {Row{insert_report_, {V::integer(data_id), V::integer(time), V::text(signal_id), v}}});
+}
+
+std::vector<AlarmTransition> HistoryDb::active_alarms(uint32_t data_id, std::string& error) {
+  const char* sql =
+      "SELECT level, key, alarm_id, text1, text2 FROM alarm_state WHERE data_id = ? ORDER BY key";
+  sqlite3_stmt* st = nullptr;
+  std::vector<AlarmTransition> out;
+  if (sqlite3_prepare_v2(db_, sql, -1, &st, nullptr) != SQLITE_OK) {
+    error = sqlite3_errmsg(db_);
+    return out;
+  }
+  sqlite3_bind_int64(st, 1, data_id);
+  const auto text = [st](int col) {
+    const auto* p = sqlite3_column_text(st, col);
+    return std::string(p ? reinterpret_cast<const char*>(p) : "");
+  };
+  int rc;
+  while ((rc = sqlite3_step(st)) == SQLITE_ROW)
+    out.push_back(
+        AlarmTransition{true, sqlite3_column_int(st, 0), text(1), text(2), text(3), text(4)});
+  if (rc != SQLITE_DONE) error = sqlite3_errmsg(db_);
+  sqlite3_finalize(st);
+  return out;
 }
 
 }  // namespace klx

@@ -1,16 +1,15 @@
 #include <fcntl.h>
-#include <json/reader.h>
 #include <json/value.h>
 #include <json/writer.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <memory>
 
 #include "klx/hex.h"
+#include "klx/json_read.h"
 #include "klx/store.h"
 
 namespace klx {
@@ -18,7 +17,7 @@ namespace {
 
 constexpr const char* kFormat = "klx-record-cache";
 // Far above any real cache (a few records of a few hundred bytes), far below trouble.
-constexpr std::streamsize kMaxFile = 8 << 20;
+constexpr size_t kMaxFile = 8 << 20;
 constexpr size_t kMaxRecord = 65536;
 
 bool record_from_hex(const std::string& s, std::vector<uint8_t>& out) {
@@ -36,6 +35,35 @@ bool parse_entry(const Json::Value& v, uint32_t& data_id, RecordCache::Entry& e)
 }
 
 std::string errno_text(const std::string& what) { return what + ": " + std::strerror(errno); }
+
+std::string folder_of(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool write_all(int fd, const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t w = ::write(fd, text.data() + done, text.size() - done);
+    if (w < 0 && errno == EINTR) continue;
+    if (w < 0) return false;
+    if (w == 0) return errno = EIO, false;
+    done += static_cast<size_t>(w);
+  }
+  return true;
+}
+
+// The rename is durable only once the folder that holds the new name is on the disk too.
+bool sync_folder(const std::string& folder) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool ok = fsync(fd) == 0 || errno == EINVAL;  // a file system without folder sync
+  const int saved = errno;
+  ::close(fd);
+  errno = saved;
+  return ok;
+}
 
 }  // namespace
 
@@ -60,10 +88,8 @@ std::string RecordCache::serialize(const std::map<uint32_t, Entry>& entries) {
 
 bool RecordCache::parse(const std::string& text, std::map<uint32_t, Entry>& out,
                         std::string& error) {
-  Json::CharReaderBuilder builder;
-  std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
   Json::Value root;
-  if (!reader->parse(text.data(), text.data() + text.size(), &root, &error)) return false;
+  if (!parse_json(text, root, error)) return false;
   if (!root.isObject() || root["format"] != kFormat || !root["records"].isArray())
     return error = "not a record cache", false;
   std::map<uint32_t, Entry> entries;
@@ -77,15 +103,24 @@ bool RecordCache::parse(const std::string& text, std::map<uint32_t, Entry>& out,
   return true;
 }
 
-bool RecordCache::load(std::string& error) {
+bool RecordCache::check_path(std::string& error) const {
   if (path_.empty()) return true;
   struct stat st {};
-  if (stat(path_.c_str(), &st) != 0)
+  if (lstat(path_.c_str(), &st) != 0)
     return errno == ENOENT ? true : (error = errno_text(path_), false);
-  if (st.st_size > kMaxFile) return error = path_ + ": larger than a record cache", false;
-  std::ifstream in(path_, std::ios::binary);
-  std::string text(static_cast<size_t>(st.st_size), '\0');
-  if (!in || !in.read(&text[0], st.st_size)) return error = errno_text(path_), false;
+  // The cache is replaced by a rename: a link or a device there would be replaced, not written.
+  if (S_ISLNK(st.st_mode))
+    return error = path_ + ": is a symbolic link; give the path of the file itself", false;
+  if (!S_ISREG(st.st_mode)) return error = path_ + ": exists and is not a regular file", false;
+  return true;
+}
+
+bool RecordCache::load(std::string& error) {
+  if (path_.empty()) return true;
+  if (!check_path(error)) return false;
+  if (access(path_.c_str(), F_OK) != 0 && errno == ENOENT) return true;
+  std::string text;
+  if (!read_file_capped(path_, kMaxFile, text, error)) return error = path_ + ": " + error, false;
   if (!parse(text, entries_, error)) return error = path_ + ": " + error, false;
   return true;
 }
@@ -95,7 +130,9 @@ bool RecordCache::put(uint32_t data_id, int sp_id, const uint8_t* record, size_t
   Entry& e = entries_[data_id];
   e.sp_id = sp_id;
   e.record.assign(record, record + n);
-  return path_.empty() || write_file();
+  if (path_.empty()) return true;
+  ++(write_file() ? writes_ : failed_writes_);
+  return last_error_.empty();
 }
 
 const RecordCache::Entry* RecordCache::latest(uint32_t data_id) const {
@@ -103,24 +140,21 @@ const RecordCache::Entry* RecordCache::latest(uint32_t data_id) const {
   return it == entries_.end() ? nullptr : &it->second;
 }
 
-// Temporary file beside the cache, flushed to the disk, then renamed over it: a reader sees
-// the old file or the new one, never half of one.
+// A temporary file beside the cache, flushed to the disk, then renamed over it: a reader sees
+// the old file or the new one, never half of one. The temporary name is unpredictable and
+// created exclusively (mkstemp), so a link planted in a shared folder is never followed.
+// Messages name the cache: the temporary file means nothing to whoever reads them.
 bool RecordCache::write_file() {
+  if (!check_path(last_error_)) return false;
   const std::string text = serialize(entries_);
-  const std::string tmp = path_ + ".tmp." + std::to_string(getpid());
-  const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return last_error_ = errno_text(tmp), false;
-  size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t w = ::write(fd, text.data() + done, text.size() - done);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) break;
-    done += static_cast<size_t>(w);
-  }
-  const bool ok = done == text.size() && fsync(fd) == 0;
-  if (!ok) last_error_ = errno_text(tmp);
+  std::string tmp = path_ + ".XXXXXX";
+  const int fd = mkostemp(&tmp[0], O_CLOEXEC);
+  if (fd < 0) return last_error_ = errno_text(path_), false;
+  const bool ok = fchmod(fd, 0644) == 0 && write_all(fd, text) && fsync(fd) == 0;
+  if (!ok) last_error_ = errno_text(path_);
   ::close(fd);
   if (ok && std::rename(tmp.c_str(), path_.c_str()) == 0) {
+    if (!sync_folder(folder_of(path_))) return last_error_ = errno_text(folder_of(path_)), false;
     last_error_.clear();
     return true;
   }
