@@ -73,4 +73,18 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS "${CMAKE_LIBRARY_OUTPUT_DIRECTORY}")
 endif()
 
+# The service on a workstation or server (amd64): the unit, its user and the example
+# configuration, a conffile (docs/operations.md). Maintainer scripts create the user and reload
+# systemd.
+if(TARGET klx-host AND NOT CMAKE_CROSSCOMPILING)
+  set(klx_pkg ${PROJECT_SOURCE_DIR}/packaging)
+  install(FILES ${klx_pkg}/klx-host.service DESTINATION lib/systemd/system)
+  install(FILES ${klx_pkg}/klx-host.sysusers DESTINATION lib/sysusers.d RENAME klx-host.conf)
+  install(FILES ${klx_pkg}/klx-host.json DESTINATION /etc/klx)
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/operations.md DESTINATION share/doc/korvantis-419)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+      ${klx_pkg}/postinst ${klx_pkg}/prerm ${klx_pkg}/postrm ${klx_pkg}/conffiles)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+endif()
+
 include(CPack)

@@ -103,6 +103,28 @@ TEST(StorePaths, DatabaseOfOursFromBeforeTheMarkIsTakenAndMarked) {
   EXPECT_EQ(query(path, "SELECT count(*) FROM history"), "2");
 }
 
+// What could not be stored is counted, shown at exit and makes the exit code 1; the warning
+// names the cache, not its temporary file.
+TEST(StorePaths, StorageFailuresAreCountedAndEndInExitOne) {
+  if (run_host::binary().empty()) GTEST_SKIP() << "this build has no klx-host";
+  const struct {
+    std::vector<std::string> args;
+    const char* says;
+  } rows[] = {
+      {{"--trace", "/dev/full"}, "klx-host: trace: 0 lines written, "},
+      {{"--cache", "/proc/klx-cache.json"}, "cache not stored: /proc/klx-cache.json: "},
+      {{"--cache", "/proc/klx-cache.json"}, "klx-host: cache: 0 writes, 1 failed"},
+  };
+  for (const auto& row : rows) {
+    std::vector<std::string> args = row.args;
+    args.insert(args.end(), {"--rounds", "1"});
+    const auto r = run_host::run(args);
+    EXPECT_EQ(r.exit_code, 1) << r.err;
+    EXPECT_NE(r.err.find(row.says), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("XXXXXX"), std::string::npos) << r.err;
+  }
+}
+
 // A planted link at any name the temporary file might take is never written through.
 TEST(StorePaths, CacheWriteFollowsNoPlantedLink) {
   const std::string dir = run_host::scratch_dir("planted");
@@ -113,7 +135,8 @@ TEST(StorePaths, CacheWriteFollowsNoPlantedLink) {
   ASSERT_TRUE(c.put(1, 5535, kRecord.data(), kRecord.size())) << c.last_error();
   EXPECT_EQ(run_host::read_file(dir + "/victim"), "precious\n");
   size_t files = 0;
-  for (const auto& e : fs::directory_iterator(dir)) files += e.is_regular_file() && !e.is_symlink() ? 1 : 0;
+  for (const auto& e : fs::directory_iterator(dir))
+    files += e.is_regular_file() && !e.is_symlink() ? 1 : 0;
   EXPECT_EQ(files, 2u);  // the victim and the cache: no temporary file left behind
   EXPECT_EQ(fs::status(cache).permissions() & fs::perms::others_read, fs::perms::others_read);
 }

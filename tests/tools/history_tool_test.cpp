@@ -68,6 +68,7 @@ TEST_F(HistoryTool, TimeRange) {
       {{"--from", "2023-11-14 22:13:30", "--to", "2023-11-14 22:13:40"}, 2},
       {{"--to", "2023-11-14T22:13:20"}, 1},
       {{"--from", "2023-11-15"}, 0},
+      {{"--from", "2023-11-14", "--to", "2023-11-14"}, 4},  // a date-only end includes its day
   };
   for (const auto& row : rows) {
     std::vector<std::string> args{"--db", path_};
@@ -116,6 +117,28 @@ TEST_F(HistoryTool, ClearRefusals) {
     EXPECT_EQ(r.status, row.status);
     EXPECT_EQ(r.err, row.err);
   }
+}
+
+// A query that fails part-way is an error, not a short listing.
+TEST(HistoryToolDamage, CorruptPageIsAnError) {
+  const std::string path = temp_path("corrupt.db");
+  {
+    std::string error;
+    auto db = klx::HistoryDb::open(path, error);
+    ASSERT_TRUE(db) << error;
+    for (int i = 0; i < 60; ++i)
+      db->save_record(7, 1700000000 + i, record_with(53.5f, 230.0f).data(), 587);
+  }
+  // The last page holds the latest rows: its header made nonsense.
+  FILE* f = std::fopen(path.c_str(), "r+b");
+  ASSERT_NE(f, nullptr);
+  std::fseek(f, 0, SEEK_END);
+  std::fseek(f, std::ftell(f) - 4096, SEEK_SET);
+  std::fwrite("\x5a\x5a\x5a\x5a\x5a\x5a\x5a\x5a", 1, 8, f);
+  std::fclose(f);
+  const ToolRun r = run_tool("klx-history", {"--db", path});
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_NE(r.err.find("malformed"), std::string::npos) << r.err;
 }
 
 }  // namespace

@@ -84,10 +84,10 @@ class Session : public std::enable_shared_from_this<Session> {
   // Reads what the client still sends until it closes (or the deadline): closing a socket with
   // unread input would reset the connection and could lose the answer on its way.
   void drain() {
-    stream_.async_read_some(net::buffer(scrap_), [self = shared_from_this()](
-                                                     beast::error_code ec, size_t) {
-      if (!ec) self->drain();
-    });
+    stream_.async_read_some(net::buffer(scrap_),
+                            [self = shared_from_this()](beast::error_code ec, size_t) {
+                              if (!ec) self->drain();
+                            });
   }
 
   beast::tcp_stream stream_;

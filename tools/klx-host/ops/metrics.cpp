@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <set>
 #include <utility>
 
 #include "json_out.h"
@@ -129,6 +130,16 @@ void rectifier_metrics(Exposition& x, const std::vector<Device>& devs, const Lab
   });
 }
 
+// The record has no panel count: a second panel that was never decoded stays all zero, and
+// exporting it would show a collapsed bus. A panel with any value or count set is there.
+bool second_panel_present(const Json::Value& p) {
+  for (const char* key : {"voltage", "current", "m_count", "alert_m_count"}) {
+    double v = 0;
+    if (value_of(p[key], v) && v != 0) return true;
+  }
+  return false;
+}
+
 void dc_metrics(Exposition& x, const std::vector<Device>& devs, const Labels& site) {
   for (const auto& [name, field, help] :
        {std::make_tuple("klx_dc_voltage_volts", "voltage", "Bus voltage of a DC panel."),
@@ -136,7 +147,8 @@ void dc_metrics(Exposition& x, const std::vector<Device>& devs, const Labels& si
     x.family(name, "gauge", help);
     each(x, devs, site, [name = name, field = field](Exposition& e, const Device& d) {
       gauge(e, name, {{"panel", "1"}}, d.state["dc"][field]);
-      gauge(e, name, {{"panel", "2"}}, d.state["dc_2"][field]);
+      if (second_panel_present(d.state["dc_2"]))
+        gauge(e, name, {{"panel", "2"}}, d.state["dc_2"][field]);
     });
   }
 }
@@ -177,9 +189,11 @@ void status_metrics(Exposition& x, const std::vector<Device>& devs, const Labels
   });
   x.family("klx_alarm_active", "gauge", "Active alarms of the device, 1 each.");
   each(x, devs, site, [](Exposition& e, const Device& d) {
-    for (const auto& a : d.view->alarms)
-      e.sample("klx_alarm_active",
-               {{"alarm_id", a.second.alarm_id}, {"level", std::to_string(a.second.level)}}, "1");
+    // Alarms are kept by key; two keys of one identifier and level are one series.
+    std::set<std::pair<std::string, int>> series;
+    for (const auto& a : d.view->alarms) series.emplace(a.second.alarm_id, a.second.level);
+    for (const auto& [id, level] : series)
+      e.sample("klx_alarm_active", {{"alarm_id", id}, {"level", std::to_string(level)}}, "1");
   });
   x.family("klx_last_round_timestamp_seconds", "gauge", "Time the last round completed.");
   each(x, devs, site, [](Exposition& e, const Device& d) {

@@ -101,7 +101,8 @@ function panels(s) {
   const h = el("tr"); for (const c of ["", "Voltage", "Current"]) h.appendChild(el("th", "", c));
   t.appendChild(h);
   [["Panel 1", s.dc], ["Panel 2", s.dc_2]].forEach(([name, p]) => {
-    if (!p || (typeof p.voltage !== "number" && typeof p.current !== "number")) return;
+    // A second panel never decoded stays all zero (the record has no panel count).
+    if (!p || !(p.voltage || p.current || p.m_count || p.alert_m_count)) return;
     const r = el("tr", "dc-panel");
     r.appendChild(el("th", "", name));
     r.appendChild(el("td", "", val(p.voltage, "V", 2)));
@@ -160,9 +161,10 @@ setInterval(refresh, 2000);
 
 std::string status_page(const std::string& state_json, const std::string& status_json) {
   std::string initial = "{\"state\":" + state_json + ",\"status\":" + status_json + "}";
-  // "</" would end the script element early.
-  for (size_t at = initial.find("</"); at != std::string::npos; at = initial.find("</", at + 3))
-    initial.replace(at, 2, "<\\/");
+  // No markup inside the script element ("</script>", "<!--"): '<' occurs only within JSON
+  // strings, where \u003c reads the same.
+  for (size_t at = initial.find('<'); at != std::string::npos; at = initial.find('<', at))
+    initial.replace(at, 1, "\\u003c");
   std::string page = kPage;
   const std::string mark = "/*INITIAL*/";
   page.replace(page.find(mark), mark.size(), initial);

@@ -1,0 +1,138 @@
+// The pieces of the HTTP endpoint that need no running host: the listen address, the metrics
+// text for records with absent values, and the host-wide configuration.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+
+#include "acquisition/record.h"
+#include "config.h"
+#include "ops/http_server.h"
+#include "ops/metrics.h"
+
+namespace klxhost {
+namespace {
+
+TEST(ListenAddress, BarePortIsLoopbackAndBadTextIsRefused) {
+  const struct {
+    const char* text;
+    const char* host;  // nullptr: refused
+    unsigned port;
+  } rows[] = {
+      {"9419", "127.0.0.1", 9419},
+      {"0.0.0.0:80", "0.0.0.0", 80},
+      {"[::1]:9419", "::1", 9419},
+      {"localhost:0", "localhost", 0},
+      {"", nullptr, 0},
+      {"abc", nullptr, 0},
+      {"1:99999", nullptr, 0},
+      {":80", nullptr, 0},
+      {"80:", nullptr, 0},
+      {"[::1]", nullptr, 0},
+      {"9419 ", nullptr, 0},
+      {"-1", nullptr, 0},
+  };
+  for (const auto& r : rows) {
+    std::string host, error;
+    unsigned short port = 1;
+    const bool ok = parse_listen(r.text, host, port, error);
+    ASSERT_EQ(ok, r.host != nullptr) << r.text;
+    if (!ok) {
+      EXPECT_NE(error.find(r.text), std::string::npos) << error;
+      continue;
+    }
+    EXPECT_EQ(host, r.host) << r.text;
+    EXPECT_EQ(port, r.port) << r.text;
+  }
+}
+
+std::vector<uint8_t> bytes_of(const korvantis_419_Data_t& rec) {
+  const auto* p = reinterpret_cast<const uint8_t*>(&rec);
+  return std::vector<uint8_t>(p, p + sizeof rec);
+}
+
+// Two devices: one with a record whose absent values take every form, one whose record is all
+// zero (a collapsed bus on panel 1, no second panel).
+std::vector<DeviceView> two_devices() {
+  korvantis_419_Data_t rec{};
+  rec.data_id = 7;
+  rec.ac.channel_count = 1;
+  rec.acChannel[0].a = 230.1f;
+  rec.acChannel[0].b = -0.1f;                      // the invalid marker
+  std::memset(rec.acChannel[0].c.bytes, 0x20, 4);  // absent on the wire
+  rec.acChannel[0].f = std::numeric_limits<float>::quiet_NaN();
+  rec.rc_voltage = 53.5f;
+  rec.rc_channel_count = 2;
+  rec.rcChannel[0].current = 10.25f;
+  std::memset(rec.rcChannel[1].current.bytes, 0xFF, 4);
+  rec.dc.voltage = 53.4f;
+  rec.dc_2.voltage = -0.1f;
+  DeviceView a;
+  a.data_id = 7;
+  a.rounds = 3;
+  a.last_round = 1000;
+  a.record = bytes_of(rec);
+  a.durations.add(2.5);
+  a.alarms["k"] = AlarmView{kCommAlarmId, 1, "", "lost", 990};
+  korvantis_419_Data_t zero{};
+  DeviceView b;
+  b.data_id = 8;
+  b.rounds = 1;
+  b.record = bytes_of(zero);
+  return {a, b};
+}
+
+TEST(Metrics, AbsentValuesAreLeftOutAndFamiliesStayTogether) {
+  const std::string m = render_metrics(two_devices(), "a \"b\"\\\nc", 1010);
+  const std::string id = R"(site="a \"b\"\\\nc",data_id="7")";
+  for (const std::string& present :
+       {"klx_ac_voltage_volts{" + id + R"(,line="1",phase="a"} 230.1)",
+        "klx_rectifier_module_current_amperes{" + id + R"(,module="1"} 10.25)",
+        "klx_dc_voltage_volts{" + id + R"(,panel="1"} 53.4)", "klx_rectifier_modules{" + id + "} 2",
+        "klx_device_up{" + id + "} 0", "klx_round_duration_seconds_bucket{" + id + R"(,le="3"} 1)",
+        "klx_last_round_timestamp_seconds{" + id + "} 1000",
+        std::string(R"(klx_dc_voltage_volts{site="a \"b\"\\\nc",data_id="8",panel="1"} 0)")})
+    EXPECT_NE(m.find(present + "\n"), std::string::npos) << present << "\n" << m;
+  for (const char* absent : {"phase=\"b\"", "phase=\"c\"", "klx_ac_frequency_hertz{",
+                             "module=\"2\"", "panel=\"2\"", "-0.1", "nan"})
+    EXPECT_EQ(m.find(absent), std::string::npos) << absent << "\n" << m;
+  // Every family is announced once, and its samples follow it without another family between.
+  std::map<std::string, int> seen;
+  std::string current;
+  for (size_t at = 0, end; at < m.size(); at = end + 1) {
+    end = m.find('\n', at);
+    const std::string line = m.substr(at, end - at);
+    if (line.rfind("# TYPE ", 0) == 0) {
+      current = line.substr(7, line.find(' ', 7) - 7);
+      EXPECT_EQ(++seen[current], 1) << current;
+    } else if (line[0] != '#') {
+      EXPECT_EQ(line.rfind(current, 0), 0u) << line;
+    }
+  }
+}
+
+TEST(ServiceConfig, HttpListenAndSite) {
+  const struct {
+    const char* text;
+    const char* listen;  // nullptr: refused
+    const char* site;
+  } rows[] = {
+      {R"({"devices": []})", "", ""},
+      {R"({"http": {"listen": "9419"}, "mqtt": {"site": "north"}})", "9419", "north"},
+      {R"({"http": {}, "mqtt": {"site": 5}})", "", ""},
+      {R"({"http": "9419"})", nullptr, nullptr},
+      {R"({"http": {"listen": 9419}})", nullptr, nullptr},
+  };
+  for (const auto& r : rows) {
+    if (!r.listen) {
+      EXPECT_THROW(parse_service_config(r.text, "c.json"), ConfigError) << r.text;
+      continue;
+    }
+    const ServiceConfig c = parse_service_config(r.text, "c.json");
+    EXPECT_EQ(c.http_listen, r.listen) << r.text;
+    EXPECT_EQ(c.site, r.site) << r.text;
+  }
+}
+
+}  // namespace
+}  // namespace klxhost
