@@ -1,9 +1,9 @@
 #pragma once
 
 // The largest polling round, ready to be driven in a loop: its answer frames (built once from the
-// simulator's encoders and the frame codec), a device configured for it, and a line that takes
-// the device's commands without a peer, so that the host's framing runs as in the runner but no
-// system call is made.
+// simulator's encoders and the frame codec), a device configured for it, and an in-memory line
+// that answers each command with its frame at once, driven by the host's poll loop
+// (klx::PollLoop, as klx-host drives it) on the test clock, so that no system call is made.
 
 #include <cstddef>
 #include <cstdint>
@@ -15,6 +15,7 @@
 #include "device/korvantis_419.h"
 #include "klx/events.h"
 #include "klx/link.h"
+#include "klx/poll_loop.h"
 #include "sim/model.h"
 
 namespace bench {
@@ -71,15 +72,16 @@ struct CountingEvents : klx::DeviceEvents {
   void on_report(KLXVDevice&, const std::string&, float) override;
 };
 
-// A line that accepts every command and never brings input: the answers are fed to process()
-// by the rig, as the runner does with what it reads.
+// What the rig's line carried.
 struct LineTally {
   uint64_t commands = 0;
   uint64_t chars = 0;
+  uint64_t answers = 0;
 };
 
-// One device on a silent line, driven round after round with the answers of the largest round.
-// The rig moves the test clock by 2 s before each round, the device's round spacing.
+// One device on the in-memory line, driven round after round with the answers of the largest
+// round. The rig moves the test clock and the loop's time by 2 s before each round, the device's
+// round spacing.
 class RoundRig {
  public:
   // `events` receives the device's host calls; null: a CountingEvents of the rig's own.
@@ -93,8 +95,8 @@ class RoundRig {
   RoundRig(const RoundRig&) = delete;
   RoundRig& operator=(const RoundRig&) = delete;
 
-  // RefreshStatus, then each answer through PMBusProtocol::process. Returns the number of answers
-  // the round took (8 when it ran as planned).
+  // One pass of the poll loop: the tick starts the round and the line answers each command.
+  // Returns the number of answers the round took (8 when it ran as planned).
   int run_round();
 
   korvantis_419& device() { return *dev_; }
@@ -116,7 +118,8 @@ class RoundRig {
   std::vector<Exchange> exchanges_;
   std::unique_ptr<CountingEvents> own_events_;
   std::unique_ptr<LineTally> tally_;
-  std::unique_ptr<klx::Link> link_;
+  klx::Link::Clock::time_point now_{};
+  std::unique_ptr<klx::PollLoop> loop_;
   std::unique_ptr<korvantis_419> dev_;
   size_t last_command_chars_ = 0;
 };

@@ -139,7 +139,9 @@ int PMBusProtocol::write_pmbus_cmd(unsigned char cid1, unsigned char cid2,
                          static_cast<size_t>(length));
   exchange_->parser.expect_address(address_);
   exchange_->parser.expect_echo(frame);
-  return line->send(reinterpret_cast<const uint8_t*>(frame.data()), frame.size(), this) ? 1 : 0;
+  if (!line->send(reinterpret_cast<const uint8_t*>(frame.data()), frame.size(), this)) return 0;
+  ++exchange_->counters.commands;
+  return 1;
 }
 
 long PMBusProtocol::service_input() {

@@ -64,7 +64,7 @@ RoundFacts round_facts(const PMBusProtocol& device, const Link& link) {
   RoundFacts f;
   const ProtocolCounters& p = device.protocol_counters();
   f.address = device.address_;
-  f.commands = link.counters().commands;
+  f.commands = p.commands;
   f.answers = p.answers;
   f.timeouts = p.timeouts;
   f.bad_frames = p.bad_frames;

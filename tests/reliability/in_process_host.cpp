@@ -10,11 +10,10 @@
 namespace reliability {
 namespace {
 
-constexpr long kResetEvery = 10;  // seconds, as the runner calls Reset
-// Wire time of a command is negligible at this speed; with a negative answer time-out an
-// exchange still waiting at the next tick has run out of time.
+// Wire time of a command is negligible at this speed; an exchange still waiting at the next tick
+// has run out of time.
 constexpr int kLineBaud = 10000000;
-constexpr std::chrono::milliseconds kAnswerTimeout{-1000};
+constexpr std::chrono::milliseconds kAnswerTimeout{900};
 
 }  // namespace
 
@@ -43,17 +42,21 @@ InProcessHost::InProcessHost(sim::Model model, const std::string& settings)
     : dev_(std::make_unique<korvantis_419>()) {
   auto peer = std::make_unique<sim::Simulator>(std::move(model), 1, wall_seconds);
   sim_ = peer.get();
-  link_ = std::make_unique<klx::Link>(klx::make_peer_transport(std::move(peer), "simulator"),
-                                      kLineBaud);
-  link_->set_answer_timeout(kAnswerTimeout);
+  auto link = std::make_unique<klx::Link>(klx::make_peer_transport(std::move(peer), "simulator"),
+                                          kLineBaud);
+  link->set_answer_timeout(kAnswerTimeout);
+  link->set_time(steady_);
+  loop_ = std::make_unique<klx::PollLoop>(steady_);
+  loop_->add_line(std::move(link));
   Json::Value json;
   if (!Json::Reader().parse(settings, json)) throw std::invalid_argument("settings: " + settings);
   dev_->set_events(&host_);
   dev_->Init(std::weak_ptr<KLXController>(), 7, json);
   dev_->address_ = 1;
   dev_->InitSetting(json);
-  dev_->set_link(link_.get());
+  dev_->set_link(&loop_->line(0));
   dev_->OpenPort();
+  loop_->add_device(0, dev_.get());
 }
 
 InProcessHost::~InProcessHost() {
@@ -64,27 +67,14 @@ InProcessHost::~InProcessHost() {
 void InProcessHost::tick(long seconds) {
   test_clock::advance(seconds);
   steady_ += std::chrono::seconds(seconds);
-  link_->maintain(steady_);
-  dev_->RefreshStatus();
-  // Every answer of a round is due at once: read until the line is quiet.
-  while (link_->is_open() && dev_->service_input() > 0) {
-  }
-  dev_->service_timeout();
-  if (dev_->round_flag_) {
-    dev_->round_flag_ = 0;
-    ++rounds_;
-  }
-  since_reset_ += seconds;
-  if (since_reset_ >= kResetEvery) {
-    dev_->Reset();
-    since_reset_ = 0;
-  }
+  loop_->pass(steady_);
 }
 
 int InProcessHost::run_rounds(int rounds, int max_ticks) {
-  const uint64_t start = rounds_;
-  for (int i = 0; i < max_ticks && rounds_ < start + static_cast<uint64_t>(rounds); ++i) tick();
-  return static_cast<int>(rounds_ - start);
+  const uint64_t start = this->rounds();
+  for (int i = 0; i < max_ticks && this->rounds() < start + static_cast<uint64_t>(rounds); ++i)
+    tick();
+  return static_cast<int>(this->rounds() - start);
 }
 
 std::string InProcessHost::get(const std::string& name) {

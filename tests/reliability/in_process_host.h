@@ -1,9 +1,9 @@
 #pragma once
 
-// The runner's poll loop in miniature, in one process: the device, the host's protocol layer and
-// link, and the simulator on an in-process line, all on the test binary's wall clock
-// (test_clock), which each tick moves on. Answers come at once; an exchange left without an
-// answer has run out of time by the next tick, so a silent line costs no real time.
+// The runner's poll loop (klx::PollLoop) in one process: the device, the host's protocol layer
+// and link, and the simulator on an in-process line. Each tick moves the test binary's wall clock
+// (test_clock) and the loop's monotonic time on together. Answers come at once; an exchange left
+// without an answer has run out of time by the next tick, so a silent line costs no real time.
 
 #include <cstdint>
 #include <memory>
@@ -13,6 +13,7 @@
 #include "device/korvantis_419.h"
 #include "klx/events.h"
 #include "klx/link.h"
+#include "klx/poll_loop.h"
 #include "klx/store.h"
 #include "sim/simulator.h"
 
@@ -44,31 +45,28 @@ class InProcessHost {
   InProcessHost(sim::Model model, const std::string& settings);
   ~InProcessHost();
 
-  // One tick of the poll loop after the wall clock moved `seconds`: the poll tick, the input
-  // (a whole round's answers), time-outs, and Reset every 10 s of wall-clock time, as the
-  // runner does.
+  // One pass of the poll loop after both clocks moved `seconds`: input, time-outs, the poll tick
+  // (a whole round's answers), and Reset every 10 s.
   void tick(long seconds = 1);
   // Ticks until `rounds` more rounds have completed or `max_ticks` ticks have passed; the rounds
   // completed.
   int run_rounds(int rounds, int max_ticks = 100000);
 
   // Rounds completed so far.
-  uint64_t rounds() const { return rounds_; }
+  uint64_t rounds() const { return loop_->rounds(0); }
   korvantis_419& device() { return *dev_; }
   HostSide& host() { return host_; }
   const sim::Simulator& simulator() const { return *sim_; }
-  const klx::Link& link() const { return *link_; }
+  const klx::Link& link() const { return loop_->line(0); }
   // Get_Value's answer: the value as text, or the refusal's text.
   std::string get(const std::string& name);
 
  private:
   std::unique_ptr<korvantis_419> dev_;
   HostSide host_;
-  sim::Simulator* sim_ = nullptr;  // owned by the line
-  std::unique_ptr<klx::Link> link_;
-  uint64_t rounds_ = 0;
-  long since_reset_ = 0;
+  sim::Simulator* sim_ = nullptr;          // owned by the line
   klx::Link::Clock::time_point steady_{};  // the host's monotonic time, moved with each tick
+  std::unique_ptr<klx::PollLoop> loop_;
 };
 
 // Every alarm code the rules of any mode can look up, with level 1, so that mode 2 states every

@@ -5,6 +5,7 @@
 #include "klx/replay.h"
 
 #ifdef KLX_HAVE_SIM
+#include "sim/bus.h"
 #include "sim/simulator.h"
 #endif
 
@@ -13,10 +14,28 @@ namespace {
 
 bool starts_with(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
 
-std::unique_ptr<klx::Transport> simulator(const std::string& model, uint8_t address) {
+#ifdef KLX_HAVE_SIM
+// The devices the simulator plays: a model file's own list, or its one model (the built-in one
+// without a file) at every configured address.
+std::vector<sim::LineDevice> line_devices(const std::string& model,
+                                          const std::vector<uint8_t>& addresses) {
+  std::vector<sim::LineDevice> devices;
+  if (!model.empty()) devices = sim::load_line_file(model, addresses.front());
+  const bool one_model = model.empty() || (devices.size() == 1 && !addresses.empty() &&
+                                           devices[0].address == addresses.front());
+  if (!one_model) return devices;
+  sim::Model m = model.empty() ? sim::default_model() : devices[0].model;
+  devices.clear();
+  for (uint8_t a : addresses) devices.push_back({a, m});
+  return devices;
+}
+#endif
+
+std::unique_ptr<klx::Transport> simulator(const std::string& model,
+                                          const std::vector<uint8_t>& addresses) {
 #ifdef KLX_HAVE_SIM
   try {
-    auto peer = sim::make_simulator(model, address);
+    auto peer = sim::make_line(line_devices(model, addresses));
     return klx::make_peer_transport(std::move(peer),
                                     model.empty() ? "simulator" : "simulator " + model);
   } catch (const std::exception& e) {
@@ -24,7 +43,7 @@ std::unique_ptr<klx::Transport> simulator(const std::string& model, uint8_t addr
   }
 #else
   (void)model;
-  (void)address;
+  (void)addresses;
   throw PortError("port sim: this klx-host was built without the simulator");
 #endif
 }
@@ -54,19 +73,15 @@ std::unique_ptr<klx::Transport> tcp(const std::string& port_name) {
 
 }  // namespace
 
-std::unique_ptr<klx::Transport> make_port(const std::string& port_name, uint8_t address, int baud,
+std::unique_ptr<klx::Transport> make_port(const std::string& port_name,
+                                          const std::vector<uint8_t>& addresses, int baud,
                                           bool rs485) {
-  if (port_name == "sim") return simulator("", address);
-  if (starts_with(port_name, "sim:")) return simulator(port_name.substr(4), address);
+  if (port_name == "sim") return simulator("", addresses);
+  if (starts_with(port_name, "sim:")) return simulator(port_name.substr(4), addresses);
   if (starts_with(port_name, "replay:")) return replay(port_name.substr(7));
   if (starts_with(port_name, "tcp:")) return tcp(port_name);
   if (port_name.empty()) throw PortError("empty port name");
   return klx::make_serial_transport(port_name, baud, rs485);
-}
-
-bool is_physical_port(const std::string& port_name) {
-  return port_name != "sim" && !starts_with(port_name, "sim:") &&
-         !starts_with(port_name, "replay:");
 }
 
 }  // namespace klxhost

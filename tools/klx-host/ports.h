@@ -10,6 +10,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "klx/transport.h"
 
@@ -19,11 +20,10 @@ struct PortError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// The line for a port name; throws PortError for a name, model or script that cannot be used.
-std::unique_ptr<klx::Transport> make_port(const std::string& port_name, uint8_t address, int baud,
+// The line for a port name, shared by the devices at `addresses` (the in-process simulator serves
+// each of them); throws PortError for a name, model or script that cannot be used.
+std::unique_ptr<klx::Transport> make_port(const std::string& port_name,
+                                          const std::vector<uint8_t>& addresses, int baud,
                                           bool rs485);
-
-// True for ports that stand for one physical line (two devices cannot share it here).
-bool is_physical_port(const std::string& port_name);
 
 }  // namespace klxhost

@@ -16,6 +16,7 @@
 #include "klx/hex.h"
 #include "klx/link.h"
 #include "klx/pmbus_protocol.h"
+#include "klx/poll_loop.h"
 #include "klx/round_diagnosis.h"
 #include "ops/ops_sinks.h"
 #include "ops/service_notify.h"
@@ -29,10 +30,9 @@ namespace {
 using Clock = klx::SteadyClock;
 using std::chrono::milliseconds;
 
-// RefreshStatus is offered this often; the device itself spaces its rounds by 2 s.
-constexpr milliseconds kTick{100};
-constexpr milliseconds kResetEvery{10000};
 constexpr int kIoctlOutput = 64;
+// The device spaces its rounds by this much; a failing line backs off no further.
+constexpr milliseconds kRoundInterval{2000};
 
 volatile std::sig_atomic_t g_stop = 0;
 extern "C" void on_signal(int) { g_stop = 1; }
@@ -50,14 +50,21 @@ struct Slot {
   std::string label;           // "data_id 7"
   KLXSPDevice* dev = nullptr;  // owned; destroyed through its virtual destructor
   PMBusProtocol* proto = nullptr;
-  std::unique_ptr<klx::Link> link;
   std::unique_ptr<HostEvents> events;
-  unsigned rounds = 0;
-  Clock::time_point last_progress;
-  bool said_down = false;
+  size_t line = 0;  // in the loop
 };
 
-class Runner {
+// Devices naming the same port share its line; the first one sets it up.
+struct LineSetup {
+  std::string port;
+  size_t first = 0;  // the first device on it
+  int baud = 0;
+  bool rs485 = false;
+  std::vector<uint8_t> addresses;
+  std::unique_ptr<klx::Link> link;  // until the loop takes it
+};
+
+class Runner : public klx::PollObserver {
  public:
   explicit Runner(const Options& o) : o_(o) {}
   ~Runner();
@@ -67,18 +74,24 @@ class Runner {
   int setup();
   int open_services();
   int setup_device(size_t index, Slot& s);
+  int attach_line(size_t index, Slot& s);
+  int open_line(LineSetup& l);
   void restore(Slot& s);
   int poll_rounds();
   void after_rounds();
-  void service(Slot& s, Clock::time_point now);
   void wait_until(Clock::time_point until);
-  bool rounds_done() const;
   bool watchdog(Clock::time_point now);
+  klx::Link& link(const Slot& s) { return loop_->line(s.line); }
+  size_t index_of(const Slot& s) const { return static_cast<size_t>(&s - slots_.data()); }
+  // The loop's observer.
+  void round_completed(size_t device, unsigned round, Clock::time_point now) override;
+  void line_changed(size_t line, bool up) override;
+  void loop_pass(Clock::time_point now) override;
   void get_value(Slot& s, const std::string& name);
   void ioctl(Slot& s, const IoctlRequest& r);
   void await_answer(Slot& s);
   void print_counters(const Slot& s) const;
-  void tell_round(const Slot& s, Clock::time_point now);
+  void tell_round(const Slot& s, unsigned round, Clock::time_point now);
   void tell_line(const Slot& s, bool up);
 
   const Options& o_;
@@ -88,6 +101,8 @@ class Runner {
   std::unique_ptr<klx::HistoryDb> db_;
   std::unique_ptr<Plugin> plugin_;
   std::vector<Slot> slots_;
+  std::vector<LineSetup> lines_;
+  std::unique_ptr<klx::PollLoop> loop_;
   // Export services (MQTT, HTTP); the loop only hands them copies of what happened.
   std::vector<std::unique_ptr<ExportSink>> sinks_;
   std::vector<ExportSink*> sink_list_;
@@ -130,13 +145,6 @@ int Runner::setup() {
   }
   for (const auto& w : warnings) std::cerr << "klx-host: " << w << "\n";
   if (!o_.port.empty()) devices[0].port = o_.port;
-  for (size_t i = 0; i < devices.size(); ++i)
-    for (size_t j = 0; j < i; ++j)
-      if (devices[i].port == devices[j].port && is_physical_port(devices[i].port)) {
-        std::cerr << "klx-host: devices " << j << " and " << i << " share the port "
-                  << devices[i].port << ", which is not supported\n";
-        return kExitUsage;
-      }
   if (const int rc = open_services()) return rc;
   std::string error;
   plugin_ = Plugin::load(o_.plugin, error);
@@ -154,11 +162,90 @@ int Runner::setup() {
       return kExitFailure;
     }
   }
+  loop_ = std::make_unique<klx::PollLoop>(Clock::now());
+  for (size_t i = 0; i < lines_.size(); ++i)
+    if (const int rc = open_line(lines_[i])) return rc;
+  for (auto& s : slots_) loop_->add_device(s.line, s.proto);
+  loop_->set_observer(this);
+  loop_->set_round_limit(o_.rounds);
   for (const auto& s : slots_)
     if (status_)
-      status_->watch(
-          s.cfg.data_id, s.link->transport().describe(),
-          {&s.proto->protocol_counters(), &s.proto->frame_counters(), &s.link->counters()});
+      status_->watch(s.cfg.data_id, loop_->line(s.line).transport().describe(),
+                     {&s.proto->protocol_counters(), &s.proto->frame_counters(),
+                      &loop_->line(s.line).counters()});
+  return kExitOk;
+}
+
+// Devices naming one port share its line: speed and RS-485 mode must agree, addresses differ.
+int Runner::attach_line(size_t index, Slot& s) {
+  const DeviceConfig& c = s.cfg;
+  const int baud = s.dev->baud_rate_;
+  for (size_t i = 0; i < lines_.size(); ++i) {
+    LineSetup& l = lines_[i];
+    if (l.port != c.port) continue;
+    const Slot& other = slots_[l.first];
+    const auto who = [&] {
+      return "devices " + std::to_string(l.first) + " (" + other.label + ") and " +
+             std::to_string(index) + " (" + s.label + ") on " + c.port;
+    };
+    if (l.baud != baud || l.rs485 != c.rs485) {
+      std::cerr << "klx-host: " << who() << ": line settings differ (" << l.baud << " and " << baud
+                << " Bd, rs485 " << (l.rs485 ? "on" : "off") << " and " << (c.rs485 ? "on" : "off")
+                << ")\n";
+      return kExitUsage;
+    }
+    for (uint8_t a : l.addresses)
+      if (a == c.address) {
+        std::cerr << "klx-host: " << who() << ": both at address " << int(a) << "\n";
+        return kExitUsage;
+      }
+    l.addresses.push_back(c.address);
+    s.line = i;
+    return kExitOk;
+  }
+  LineSetup l;
+  l.port = c.port;
+  l.first = index;
+  l.baud = baud;
+  l.rs485 = c.rs485;
+  l.addresses.push_back(c.address);
+  lines_.push_back(std::move(l));
+  s.line = lines_.size() - 1;
+  return kExitOk;
+}
+
+// The line's timing comes from its first device.
+int Runner::open_line(LineSetup& l) {
+  const Slot& first = slots_[l.first];
+  const DeviceConfig& c = first.cfg;
+  const std::string where = "device " + std::to_string(l.first) + " (" + first.label + ")";
+  try {
+    l.link = std::make_unique<klx::Link>(make_port(c.port, l.addresses, l.baud, c.rs485), l.baud);
+  } catch (const PortError& e) {
+    std::cerr << "klx-host: " << where << ": \"port\": " << e.what() << "\n";
+    return kExitUsage;
+  }
+  klx::Link& link = *l.link;
+  link.set_answer_timeout(milliseconds(c.answer_timeout_ms));
+  link.set_inter_char_timeout(milliseconds(c.inter_char_timeout_ms));
+  link.set_quiet_interval(milliseconds(c.quiet_interval_ms));
+  link.set_backoff_limit(kRoundInterval);
+  bool open = true;
+  for (auto& s : slots_)
+    if (&lines_[s.line] == &l) {
+      s.dev->set_link(&link);
+      restore(s);
+      open = s.dev->OpenPort() && open;
+    }
+  if (!open) {
+    if (link.transport().open_failed_for_good()) {
+      std::cerr << "klx-host: " << where << ": " << link.last_error() << "\n";
+      return kExitUsage;
+    }
+    std::cerr << "klx-host: " << first.label << ": cannot open " << link.transport().describe()
+              << ": " << link.last_error() << "; retrying\n";
+  }
+  loop_->add_line(std::move(l.link));
   return kExitOk;
 }
 
@@ -206,31 +293,11 @@ int Runner::setup_device(size_t index, Slot& s) {
   s.dev->ao_settings_ = c.ao_settings;
   try {
     s.dev->InitSetting(c.settings);
-    s.link = std::make_unique<klx::Link>(make_port(c.port, c.address, s.dev->baud_rate_, c.rs485),
-                                         s.dev->baud_rate_);
-  } catch (const PortError& e) {
-    std::cerr << "klx-host: " << where << ": \"port\": " << e.what() << "\n";
-    return kExitUsage;
   } catch (const std::exception& e) {
     std::cerr << "klx-host: " << where << ": InitSetting failed: " << e.what() << "\n";
     return kExitUsage;
   }
-  s.link->set_answer_timeout(milliseconds(c.answer_timeout_ms));
-  s.link->set_inter_char_timeout(milliseconds(c.inter_char_timeout_ms));
-  s.link->set_quiet_interval(milliseconds(c.quiet_interval_ms));
-  s.dev->set_link(s.link.get());
-  restore(s);
-  if (!s.dev->OpenPort()) {
-    if (s.link->transport().open_failed_for_good()) {
-      std::cerr << "klx-host: " << where << ": " << s.link->last_error() << "\n";
-      return kExitUsage;
-    }
-    std::cerr << "klx-host: " << s.label << ": cannot open " << s.link->transport().describe()
-              << ": " << s.link->last_error() << "; retrying\n";
-    s.said_down = true;
-  }
-  s.last_progress = Clock::now();
-  return kExitOk;
+  return attach_line(index, s);
 }
 
 // A restored record is published at once by the device; it does not count as a round.
@@ -246,99 +313,73 @@ void Runner::restore(Slot& s) {
 }
 
 int Runner::poll_rounds() {
-  auto next_tick = Clock::now();
-  auto next_reset = next_tick + kResetEvery;
   while (!g_stop) {
-    auto now = Clock::now();
-    for (auto& s : slots_) service(s, now);
-    for (ExportSink* sink : sink_list_) sink->loop_pass(now);
-    if (o_.rounds && rounds_done()) return kExitOk;
+    const auto now = Clock::now();
+    loop_->pass(now);
+    if (o_.rounds && loop_->all_done()) return kExitOk;
     if (o_.rounds && !watchdog(now)) return kExitFailure;
-    if (now >= next_tick) {
-      for (auto& s : slots_)
-        if (!o_.rounds || s.rounds < o_.rounds) s.dev->RefreshStatus();
-      next_tick = now + kTick;
-    }
-    if (now >= next_reset) {
-      for (auto& s : slots_) s.dev->Reset();
-      next_reset = now + kResetEvery;
-    }
-    wait_until(std::min(next_tick, next_reset));
+    wait_until(loop_->next_due());
   }
-  if (o_.rounds && !rounds_done()) {
+  if (o_.rounds && !loop_->all_done()) {
     std::cerr << "klx-host: interrupted before " << o_.rounds << " rounds\n";
     return kExitFailure;
   }
   return kExitOk;
 }
 
-// Input first, so that an answer that came in time is never taken for a time-out.
-void Runner::service(Slot& s, Clock::time_point now) {
-  s.link->maintain(now);
-  const bool open = s.link->is_open();
-  if (open && s.said_down) {
-    std::cerr << "klx-host: " << s.label << ": " << s.link->transport().describe() << " open\n";
-    tell_line(s, true);
-  }
-  s.said_down = open ? false : s.said_down;
-  if (open) s.proto->service_input();
-  s.proto->service_timeout();
-  if (!s.link->is_open() && !s.said_down) {
-    std::cerr << "klx-host: " << s.label << ": " << s.link->transport().describe()
-              << " down: " << s.link->last_error() << "; retrying\n";
-    s.said_down = true;
-    tell_line(s, false);
-  }
-  if (s.dev->round_flag_) {
-    s.dev->round_flag_ = 0;
-    ++s.rounds;
-    tell_round(s, now);
-    s.last_progress = now;
-    const auto* latest = cache_.latest(s.cfg.data_id);
-    std::cerr << round_summary(s.cfg.data_id, s.rounds,
-                               latest ? latest->record : std::vector<uint8_t>(),
-                               s.events->alarms().active_count())
-              << "\n";
+void Runner::round_completed(size_t device, unsigned round, Clock::time_point now) {
+  const Slot& s = slots_[device];
+  tell_round(s, round, now);
+  const auto* latest = cache_.latest(s.cfg.data_id);
+  std::cerr << round_summary(s.cfg.data_id, round, latest ? latest->record : std::vector<uint8_t>(),
+                             s.events->alarms().active_count())
+            << "\n";
+}
+
+// Told for each device on the line.
+void Runner::line_changed(size_t line, bool up) {
+  klx::Link& l = loop_->line(line);
+  for (const auto& s : slots_) {
+    if (s.line != line) continue;
+    if (up)
+      std::cerr << "klx-host: " << s.label << ": " << l.transport().describe() << " open\n";
+    else
+      std::cerr << "klx-host: " << s.label << ": " << l.transport().describe()
+                << " down: " << l.last_error() << "; retrying\n";
+    tell_line(s, up);
   }
 }
 
-// Sleeps until input arrives on a line, an in-process answer is due, an answer's time runs
-// out, a line may be reopened, or `until`.
+void Runner::loop_pass(Clock::time_point now) {
+  for (ExportSink* sink : sink_list_) sink->loop_pass(now);
+}
+
+// Sleeps until input arrives on a line or `until` (the loop's next due time).
 void Runner::wait_until(Clock::time_point until) {
+  std::vector<int> descriptors;
+  loop_->descriptors(descriptors);
   std::vector<pollfd> fds;
-  for (auto& s : slots_) {
-    klx::Link& l = *s.link;
-    if (l.awaiting()) until = std::min(until, l.deadline());
-    until = std::min(until, l.transport().next_due());
-    if (!l.is_open()) until = std::min(until, l.reconnect_due());
-    if (l.is_open() && l.transport().fd() >= 0) fds.push_back({l.transport().fd(), POLLIN, 0});
-  }
+  for (int fd : descriptors) fds.push_back({fd, POLLIN, 0});
   const auto left = std::max(until - Clock::now(), Clock::duration::zero());
   const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
   timespec ts{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
   if (ppoll(fds.data(), fds.size(), &ts, nullptr) <= 0) return;
   // A line that hangs up stays readable with nothing to read: close it rather than spin.
-  for (const auto& p : fds) {
-    if (!(p.revents & (POLLHUP | POLLERR | POLLNVAL)) || (p.revents & POLLIN)) continue;
-    for (auto& s : slots_)
-      if (s.link->is_open() && s.link->transport().fd() == p.fd) s.link->drop("hang-up");
-  }
-}
-
-bool Runner::rounds_done() const {
-  return std::all_of(slots_.begin(), slots_.end(),
-                     [this](const Slot& s) { return s.rounds >= o_.rounds; });
+  for (const auto& p : fds)
+    if ((p.revents & (POLLHUP | POLLERR | POLLNVAL)) && !(p.revents & POLLIN)) loop_->hang_up(p.fd);
 }
 
 bool Runner::watchdog(Clock::time_point now) {
   const auto limit = std::chrono::duration<double>(o_.timeout_s);
   for (const auto& s : slots_) {
-    if (s.rounds >= o_.rounds || now - s.last_progress < limit) continue;
+    const size_t i = index_of(s);
+    if (loop_->rounds(i) >= o_.rounds || now - loop_->last_progress(i) < limit) continue;
+    const klx::Link& l = loop_->line(s.line);
     std::cerr << "klx-host: " << s.label << ": no round completed within " << o_.timeout_s
-              << " s on " << s.link->transport().describe();
-    if (!s.link->last_error().empty()) std::cerr << " (" << s.link->last_error() << ")";
+              << " s on " << loop_->line(s.line).transport().describe();
+    if (!l.last_error().empty()) std::cerr << " (" << l.last_error() << ")";
     std::cerr << "\nklx-host: " << s.label << ": "
-              << klx::diagnose_round(klx::round_facts(*s.proto, *s.link)) << "\n";
+              << klx::diagnose_round(klx::round_facts(*s.proto, l)) << "\n";
     return false;
   }
   return true;
@@ -383,39 +424,40 @@ void Runner::ioctl(Slot& s, const IoctlRequest& r) {
 }
 
 void Runner::await_answer(Slot& s) {
-  while (!g_stop && s.link->awaiting()) {
-    service(s, Clock::now());
-    if (!s.link->awaiting()) break;
-    wait_until(s.link->deadline());
+  while (!g_stop && link(s).awaiting()) {
+    loop_->service_device(index_of(s), Clock::now());
+    if (!link(s).awaiting()) break;
+    wait_until(link(s).deadline());
   }
 }
 
-void Runner::tell_round(const Slot& s, Clock::time_point now) {
+void Runner::tell_round(const Slot& s, unsigned round, Clock::time_point now) {
   if (sink_list_.empty()) return;
   const auto* latest = cache_.latest(s.cfg.data_id);
   RoundEvent e;
   e.data_id = s.cfg.data_id;
   e.label = s.label;
-  e.round = s.rounds;
+  e.round = round;
   e.time = std::time(nullptr);
   e.record = latest ? &latest->record : nullptr;
-  e.duration = now - s.last_progress;
+  e.duration = now - loop_->last_progress(index_of(s));
   for (ExportSink* sink : sink_list_) sink->round_completed(e);
 }
 
 void Runner::tell_line(const Slot& s, bool up) {
-  const LineEvent e{s.cfg.data_id, up, s.link->transport().describe(),
-                    up ? std::string() : s.link->last_error()};
+  klx::Link& l = link(s);
+  const LineEvent e{s.cfg.data_id, up, l.transport().describe(),
+                    up ? std::string() : l.last_error()};
   for (ExportSink* sink : sink_list_) sink->line_changed(e);
 }
 
 void Runner::print_counters(const Slot& s) const {
-  if (!s.proto || !s.link) return;
+  if (!s.proto || !loop_ || loop_->device_count() <= index_of(s)) return;
   const auto& p = s.proto->protocol_counters();
   const auto& f = s.proto->frame_counters();
-  std::cerr << "klx-host: " << s.label << ": " << s.rounds << " rounds, "
-            << s.link->counters().commands << " commands, " << p.answers << " answers, "
-            << p.timeouts << " time-outs, " << p.rtn_errors << " RTN errors, " << p.bad_frames
+  std::cerr << "klx-host: " << s.label << ": " << loop_->rounds(index_of(s)) << " rounds, "
+            << p.commands << " commands, " << p.answers << " answers, " << p.timeouts
+            << " time-outs, " << p.rtn_errors << " RTN errors, " << p.bad_frames
             << " bad frames (hex " << f.bad_hex << ", LCHKSUM " << f.bad_lchksum << ", LENID "
             << f.lenid_mismatch << ", CHKSUM " << f.bad_chksum << ", address " << f.wrong_address
             << ", oversize " << f.oversize << "), " << f.echo_skipped << " echoes skipped, "
