@@ -6,6 +6,7 @@
 #include <type_traits>
 
 #include "acquisition/byte_reader.h"
+#include "device/diag_text.h"
 #include "device/pmbuspower_419.h"
 
 // AC distribution answers (group 0x40). Each decoder gets the info bytes after the data-flag
@@ -22,8 +23,10 @@ bool read_analog_line(ByteReader& r, Line& line, bool has_tower) {
   ByteReader::store(line.a, a, 0.0f);
   // printf lines are not flushed on their own: std::cout shares standard output's buffer, and
   // the next std::endl line flushes both.
-  std::printf("a %x %x %x %x\n", a[0], a[1], a[2], a[3]);
-  std::cout << "parse40_41 acChannel.a is " << line.a.get() << std::endl;
+  (diag::Line() << "a " << diag::Hex{a[0]} << ' ' << diag::Hex{a[1]} << ' ' << diag::Hex{a[2]}
+                << ' ' << diag::Hex{a[3]} << '\n')
+      .write();
+  std::cout << "parse40_41 acChannel.a is " << diag::Float{line.a.get()} << std::endl;
   if (!r.value(line.b, 0.0f) || !r.value(line.c, 0.0f) || !r.value(line.f, 0.0f)) return false;
   if (has_tower && !r.skip_block(4)) return false;
   if (!r.u8(line.p40_41_count)) return false;

@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "device/clock.h"
+#include "device/diag_text.h"
 #include "device/pmbuspower_419.h"
 
 // The polling round: one command outstanding at a time, each answer decoded into the record
@@ -91,7 +92,7 @@ void decide_dc_layout(Dev& d, const Answer& a) {
                         uint32_t(a.byte(4)) << 24;
   float volts;
   std::memcpy(&volts, &bits, 4);
-  std::cout << "test dc_v:" << volts << std::endl;
+  std::cout << "test dc_v:" << diag::Float{volts} << std::endl;
   d.no_dc_number_ = volts > 40.0f && volts < 60.0f ? 1 : 2;
 }
 
@@ -131,7 +132,7 @@ int on_rc_analog(Dev& d, const Answer& a) {
   const int used = d.parse41_41(a.from(0), a.after(0));
   // printf lines are not flushed on their own: std::cout shares standard output's buffer, and
   // the next std::endl line flushes both.
-  std::printf("41_43 %d vs %d\n", a.length, used);
+  (diag::Line() << "41_43 " << a.length << " vs " << used << '\n').write();
   // The module states are read in every round.
   return ask(d, PMBUSPOWER_41_43, 0x41, 0x43);
 }

@@ -5,6 +5,7 @@
 #include <type_traits>
 
 #include "acquisition/byte_reader.h"
+#include "device/diag_text.h"
 #include "device/pmbuspower_419.h"
 
 // Rectifier answers (group 0x41). Each decoder gets the whole info, data-flag byte included
@@ -49,7 +50,8 @@ int pmbuspower_419<Data, SpId>::parse41_41(const unsigned char* p, int len) {
   if (!r.copy(d.rc_voltage) || !r.u8(d.rc_channel_count)) return -1;
   // printf lines are not flushed on their own: std::cout shares standard output's buffer, and
   // the next std::endl line flushes both.
-  std::printf("parse 41_41 channel is %d\n", d.rc_channel_count);
+  (diag::Line() << "parse 41_41 channel is " << static_cast<int>(d.rc_channel_count) << '\n')
+      .write();
   const unsigned modules = d.rc_channel_count;
   for (unsigned i = 0; i < modules; ++i) {
     Module dropped{};

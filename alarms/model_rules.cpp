@@ -26,9 +26,9 @@ void korvantis_419::RunCheckThreshold() {
 
   GatedRules rules(*this);
   const unsigned stored = std::min<unsigned>(data_.rc_channel_count, std::size(data_.rcChannel));
+  GatedRules::Series comm(comm_texts_, "12060004", "", "#48V整流模块通信状态告警");
   for (unsigned n = 1; n <= stored; ++n) {
     const auto& module = data_.rcChannel[n - 1];
-    rules.add_numbered("12060004", n, "", n, "#48V整流模块通信状态告警",
-                       [&] { return comm_state(module) == kCommLost; });
+    rules.add_numbered(comm, n, n, [&] { return comm_state(module) == kCommLost; });
   }
 }

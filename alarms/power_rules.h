@@ -178,20 +178,24 @@ template <class Dev>
 void mode2_modules(Dev& dev, GatedRules& rules) {
   const auto& data = dev.data_;
   const unsigned stored = std::min<unsigned>(data.rc_channel_count, std::size(data.rcChannel));
+  GatedRules::Series run69(dev.unit_texts_[0], "12060069", "", "#48V整流模块运行告警");
+  GatedRules::Series run02(dev.unit_texts_[1], "12060002", "", "#48V整流模块运行告警");
   for (unsigned n = 1; n <= stored; ++n) {
     const auto& module = data.rcChannel[n - 1];
     const auto running = [&] { return module.status[0] == 1; };
-    rules.add_numbered("12060069", n, "", n, "#48V整流模块运行告警", running);
-    rules.add_numbered("12060002", n, "", n, "#48V整流模块运行告警", running);
+    rules.add_numbered(run69, n, n, running);
+    rules.add_numbered(run02, n, n, running);
   }
 }
 
 // Load fuses of one panel. The record stores no fuse states (their list has capacity 0), so a
 // state that is not stored reads as 0 and its rule is stated inactive.
 template <class Panel>
-void fuse_rules(GatedRules& rules, const Panel& panel, const char* head, unsigned code_offset) {
+void fuse_rules(GatedRules& rules, const Panel& panel, UnitTexts& texts, const char* head,
+                unsigned code_offset) {
+  GatedRules::Series fuses(texts, "12060047", head, "负载熔丝故障告警");
   for (unsigned k = 1; k <= panel.alert_m_count; ++k) {
-    rules.add_numbered("12060047", k + code_offset, head, k, "负载熔丝故障告警", [&] {
+    rules.add_numbered(fuses, k + code_offset, k, [&] {
       return rule_text::stored_or_zero(panel.alert_m, sizeof(panel.alert_m), k - 1) != 0;
     });
   }
@@ -211,8 +215,8 @@ void mode2_dc(Dev& dev, GatedRules& rules) {
   rules.add("210600330010", text, "48V直流系统直流总电压超低告警",
             [&] { return volts < rules.threshold(); });
   rules.add("210600340010", text, "直流总电压过高告警", [&] { return volts > rules.threshold(); });
-  fuse_rules(rules, data.dc, "直流屏1", 0);
-  if (!one_panel_layout(dev)) fuse_rules(rules, data.dc_2, "直流屏2", 18);
+  fuse_rules(rules, data.dc, dev.unit_texts_[2], "直流屏1", 0);
+  if (!one_panel_layout(dev)) fuse_rules(rules, data.dc_2, dev.unit_texts_[3], "直流屏2", 18);
 }
 
 template <class Dev>

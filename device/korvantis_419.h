@@ -11,6 +11,9 @@ class korvantis_419 : public pmbuspower_419<korvantis_419_Data_t, 5535> {
   ~korvantis_419() override;
 
   void RunCheckThreshold() override;
+
+  // Codes and names of the per-module communication-state rules, written once and kept.
+  UnitTexts comm_texts_;
 };
 
 // The templates are instantiated once, in the plug-in.

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "alarms/unit_texts.h"
 #include "device/uni_data_device.h"
 #include "klx/pmbus_protocol.h"
 
@@ -70,4 +71,8 @@ class pmbuspower_419 : public UniDataDevice<Data, PMBusProtocol, SpId> {
   int32_t no_40_arg_ = 0;
   int32_t no_42_arg_ = 0;
   uint32_t dc_number_ = 0;
+
+  // Codes and names of the mode-2 unit rules (module run states, both panels' fuses), written
+  // once and kept.
+  UnitTexts unit_texts_[4];
 };

@@ -128,12 +128,15 @@ void Link::end_failed() {
   count_failure();
 }
 
-// The n-th failure in a row holds the next command back by quiet x 2^(n-1), up to the limit.
+std::chrono::milliseconds Link::backoff(unsigned failures) const {
+  auto hold = quiet_;
+  for (unsigned i = 1; i < failures && hold < backoff_limit_; ++i) hold *= 2;
+  return std::min(hold, backoff_limit_);
+}
+
 void Link::count_failure() {
   ++failures_;
-  auto hold = quiet_;
-  for (unsigned i = 1; i < failures_ && hold < backoff_limit_; ++i) hold *= 2;
-  backoff_until_ = now() + std::min(hold, backoff_limit_);
+  backoff_until_ = now() + backoff(failures_);
 }
 
 long Link::read(uint8_t* buf, size_t cap) {

@@ -30,7 +30,7 @@ size_t PollLoop::add_line(std::unique_ptr<Link> link) {
 }
 
 size_t PollLoop::add_device(size_t line, PMBusProtocol* device) {
-  devices_.push_back({device, line, 0, start_});
+  devices_.push_back({device, line, 0, start_, 0, 0, 0, {}});
   lines_[line].devices.push_back(devices_.size() - 1);
   return devices_.size() - 1;
 }
@@ -64,7 +64,9 @@ void PollLoop::service(size_t index, Clock::time_point now) {
     if (observer_) observer_->line_changed(index, true);
   }
   if (l.link->is_open()) read_input(l);
+  if (l.devices.empty()) return;
   if (l.link->awaiting()) devices_[l.devices[l.speaker]].dev->service_timeout();
+  note_outcome(l, now);
   if (!l.link->is_open() && !l.said_down) {
     l.said_down = true;
     if (observer_) observer_->line_changed(index, false);
@@ -76,6 +78,7 @@ void PollLoop::service(size_t index, Clock::time_point now) {
 // last, which drops it as unsolicited. True when anything came.
 bool PollLoop::read_input(Line& l) {
   bool any = false;
+  if (l.devices.empty()) return false;
   for (int i = 0; i < kReadsPerPass && l.link->is_open(); ++i) {
     if (const void* owner = l.link->owner())
       for (size_t pos = 0; pos < l.devices.size(); ++pos)
@@ -93,7 +96,7 @@ void PollLoop::offer(Line& l) {
   for (size_t k = 0; k < n; ++k) {
     const size_t pos = (l.turn + k) % n;
     const Device& d = devices_[l.devices[pos]];
-    if (done(d)) continue;
+    if (done(d) || l.link->now() < d.hold) continue;
     d.dev->RefreshStatus();
     if (!l.link->awaiting()) continue;
     l.speaker = pos;
@@ -102,15 +105,28 @@ void PollLoop::offer(Line& l) {
   }
 }
 
+// Only the device that spoke can have ended a round.
 void PollLoop::count_rounds(Line& l, Clock::time_point now) {
-  for (size_t index : l.devices) {
-    Device& d = devices_[index];
-    if (!d.dev->round_flag_) continue;
-    d.dev->round_flag_ = 0;
-    ++d.rounds;
-    if (observer_) observer_->round_completed(index, d.rounds, now);
-    d.progress = now;
-  }
+  if (l.devices.empty()) return;
+  const size_t index = l.devices[l.speaker];
+  Device& d = devices_[index];
+  if (!d.dev->round_flag_) return;
+  d.dev->round_flag_ = 0;
+  ++d.rounds;
+  if (observer_) observer_->round_completed(index, d.rounds, now);
+  d.progress = now;
+}
+
+// The speaker's failed exchanges in a row hold it back; a good answer frees it.
+void PollLoop::note_outcome(Line& l, Clock::time_point now) {
+  if (l.devices.empty()) return;
+  Device& d = devices_[l.devices[l.speaker]];
+  const auto& c = d.dev->protocol_counters();
+  const uint64_t failed = c.timeouts + c.bad_frames + c.rtn_errors;
+  if (c.answers != d.answers_seen) d.failures = 0, d.hold = {};
+  if (failed != d.failed_seen) d.hold = now + l.link->backoff(++d.failures);
+  d.answers_seen = c.answers;
+  d.failed_seen = failed;
 }
 
 PollLoop::Clock::time_point PollLoop::next_due() const {

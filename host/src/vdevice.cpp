@@ -48,6 +48,24 @@ void KLXVDevice::CheckThreshold(const std::string& id, const std::string& name, 
 void KLXVDevice::CheckThresholdBool(int level, const std::string& key, const std::string& alarm_id,
                                     const std::string& text1, const std::string& text2, bool active,
                                     unsigned short count) {
+  // Made in place while the list has room (no copy to move in); otherwise made aside, as a text
+  // passed from the list itself would not survive the list's growth.
+  if (rules_.size() < rules_.capacity()) {
+    rule_value& rule = rules_.emplace_back();
+    try {
+      rule.key = key;
+      rule.alarm_id = alarm_id;
+      rule.text1 = text1;
+      rule.text2 = text2;
+    } catch (...) {
+      rules_.pop_back();  // a rule is listed whole or not at all
+      throw;
+    }
+    rule.level = level;
+    rule.value = active ? 1.0 : 0.0;
+    rule.count = count;
+    return;
+  }
   rule_value rule;
   rule.level = level;
   rule.key = key;

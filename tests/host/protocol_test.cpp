@@ -10,6 +10,7 @@
 #include "klx/link.h"
 #include "klx/peer.h"
 #include "klx/pmbus_protocol.h"
+#include "klx/poll_loop.h"
 #include "support/hex.h"
 
 namespace {
@@ -282,6 +283,48 @@ TEST(LineDiscipline, FailingDeviceBacksOffAndAGoodAnswerResetsIt) {
   const int before = l.sent;  // the command after the good answer went out at once
   l.run(600);
   EXPECT_EQ(l.sent, before + 1) << "after a good answer the spacing starts again at 0.5 s";
+}
+
+// A device that starts a 41/41 exchange whenever it is offered the line, `budget` times.
+struct Poller : Probe {
+  int budget = 1000;
+  int RefreshStatus() override {
+    if (budget <= 0 || !KLXSPDevice::RefreshStatus()) return 0;
+    --budget;
+    return write_pmbus_cmd(0x41, 0x41);
+  }
+};
+
+// Two devices on one line driven by the poll loop. Address 1 answers its one command 1.8 s late,
+// after its time-out and the quiet interval, while address 2's command of the same group waits:
+// address 2 takes only its own answer.
+TEST(SharedLine, LateAnswerFromOneAddressIsNeverTakenForAnothers) {
+  std::vector<std::string> written;
+  std::deque<std::vector<klx::TimedChunk>> answers;
+  const auto bytes = [](const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); };
+  answers.push_back({{1800, bytes(answer(0x41, 0x00, "AA", 1))}});
+  answers.push_back({{300, bytes(answer(0x41, 0x00, "BB", 2))}});
+  auto peer = std::make_unique<ScriptPeer>();
+  peer->written = &written;
+  peer->answers = &answers;
+  auto t = klx::Link::Clock::now();
+  klx::PollLoop loop(t);
+  loop.add_line(std::make_unique<klx::Link>(klx::make_peer_transport(std::move(peer), "bus")));
+  Poller a, b;
+  a.budget = b.budget = 1;
+  b.address_ = 2;
+  for (Poller* d : {&a, &b}) {
+    d->set_link(&loop.line(0));
+    d->OpenPort();
+    loop.add_device(0, d);
+  }
+  for (int i = 0; i < 300; ++i) loop.pass(t += std::chrono::milliseconds(10));
+  ASSERT_EQ(written.size(), 2u);
+  EXPECT_TRUE(a.payloads.empty());
+  EXPECT_EQ(a.protocol_counters().timeouts, 1u);
+  ASSERT_EQ(b.payloads.size(), 1u);
+  EXPECT_EQ(hex::encode(b.payloads[0]), "200241000200bb");
+  EXPECT_EQ(b.frame_counters().wrong_address, 1u);
 }
 
 }  // namespace

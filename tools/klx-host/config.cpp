@@ -184,6 +184,12 @@ std::string read_config_text(const std::string& path) {
   return text;
 }
 
+void mqtt_string(const Json::Value& m, const char* key, const Where& w, std::string& out) {
+  if (!m.isMember(key)) return;
+  if (!m[key].isString()) fail(w.at(key), "must be a string");
+  out = m[key].asString();
+}
+
 }  // namespace
 
 std::vector<DeviceConfig> parse_config(const std::string& text, const std::string& name,
@@ -204,6 +210,34 @@ std::vector<DeviceConfig> parse_config(const std::string& text, const std::strin
 
 std::vector<DeviceConfig> load_config(const std::string& path, std::vector<std::string>& warnings) {
   return parse_config(read_config_text(path), path, warnings);
+}
+
+MqttSettings parse_mqtt_config(const std::string& text, const std::string& name) {
+  const Json::Value root = parse_root(text, name);
+  MqttSettings s;
+  if (!root.isObject() || !root.isMember("mqtt")) return s;
+  const Json::Value& m = root["mqtt"];
+  const Where w{name + ": \"mqtt\""};
+  if (!m.isObject()) fail(w.prefix, "must be an object");
+  static const std::set<std::string> known = {"url",       "prefix",    "site",
+                                              "client_id", "username",  "password_file",
+                                              "ca_file",   "discovery", "discovery_prefix"};
+  for (const auto& k : m.getMemberNames())
+    if (!known.count(k)) fail(w.at(k), "is not a key of the MQTT settings");
+  mqtt_string(m, "url", w, s.url);
+  mqtt_string(m, "prefix", w, s.prefix);
+  mqtt_string(m, "site", w, s.site);
+  mqtt_string(m, "client_id", w, s.client_id);
+  mqtt_string(m, "username", w, s.username);
+  mqtt_string(m, "password_file", w, s.password_file);
+  mqtt_string(m, "ca_file", w, s.ca_file);
+  mqtt_string(m, "discovery_prefix", w, s.discovery_prefix);
+  if (m.isMember("discovery")) s.discovery = to_bool(m["discovery"], w.at("discovery"));
+  return s;
+}
+
+MqttSettings load_mqtt_config(const std::string& path) {
+  return parse_mqtt_config(read_config_text(path), path);
 }
 
 ServiceConfig parse_service_config(const std::string& text, const std::string& name) {

@@ -19,6 +19,7 @@
 
 #include "klx/store.h"
 #include "klx/vdevice.h"
+#include "mqtt/settings.h"
 
 namespace klxhost {
 
@@ -56,6 +57,11 @@ struct ServiceConfig {
 };
 ServiceConfig parse_service_config(const std::string& text, const std::string& name);
 ServiceConfig load_service_config(const std::string& path);
+// The "mqtt" object of a configuration ({"url", "prefix", "site", "client_id", "username",
+// "password_file", "ca_file", "discovery", "discovery_prefix"}); the defaults when it has none.
+// Throws ConfigError.
+MqttSettings parse_mqtt_config(const std::string& text, const std::string& name);
+MqttSettings load_mqtt_config(const std::string& path);
 // One device as the runner has it without --config: data identifier 1, address 1, port sim, its
 // DC section polled ("has_dc" 1).
 std::vector<DeviceConfig> default_config();

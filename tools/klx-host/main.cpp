@@ -27,6 +27,11 @@ int main(int argc, char** argv) {
   app.add_option("--cache", o.cache, "cache file of the latest records, restored at start");
   app.add_option("--get", o.gets, "after the rounds: Get_Value of NAME (repeatable)");
   app.add_option("--ioctl", ioctls, "after the rounds: DeviceIoControl CODE:HEX (repeatable)");
+  app.add_option("--mqtt", o.mqtt_url,
+                 "publish state, alarms and availability to mqtt[s]://[USER@]HOST[:PORT]");
+  app.add_option("--mqtt-ca", o.mqtt_ca, "CA certificates (PEM) for an mqtts:// broker");
+  app.add_option("--mqtt-password-file", o.mqtt_password_file,
+                 "file whose first line is the MQTT password");
   app.add_option("--http", o.http,
                  "serve /metrics, /api/state and the status page on [HOST:]PORT "
                  "(a bare port: loopback only)");

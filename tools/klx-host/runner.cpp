@@ -18,6 +18,7 @@
 #include "klx/pmbus_protocol.h"
 #include "klx/poll_loop.h"
 #include "klx/round_diagnosis.h"
+#include "mqtt/mqtt_sink.h"
 #include "ops/ops_sinks.h"
 #include "ops/service_notify.h"
 #include "plugin.h"
@@ -146,6 +147,7 @@ int Runner::setup() {
   for (const auto& w : warnings) std::cerr << "klx-host: " << w << "\n";
   if (!o_.port.empty()) devices[0].port = o_.port;
   if (const int rc = open_services()) return rc;
+  if (const int rc = open_mqtt(o_, devices, sinks_, sink_list_)) return rc;
   std::string error;
   plugin_ = Plugin::load(o_.plugin, error);
   if (!plugin_) {

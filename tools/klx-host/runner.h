@@ -26,6 +26,9 @@ struct Options {
   std::vector<std::string> gets;
   std::vector<IoctlRequest> ioctls;
   std::string plugin;
+  std::string mqtt_url;  // over the configuration's "mqtt" settings when set
+  std::string mqtt_ca;
+  std::string mqtt_password_file;
   std::string http;  // "[HOST:]PORT" of the HTTP endpoint; overrides the configuration's
 };
 

@@ -108,6 +108,8 @@ class KLX_API Link {
   void set_quiet_interval(std::chrono::milliseconds t) { quiet_ = t; }
   std::chrono::milliseconds quiet_interval() const { return quiet_; }
   void set_backoff_limit(std::chrono::milliseconds t) { backoff_limit_ = t; }
+  // The hold after the n-th failed exchange in a row: quiet x 2^(n-1), at most the limit.
+  std::chrono::milliseconds backoff(unsigned failures) const;
   void set_baud(int baud) { baud_ = baud > 0 ? baud : 9600; }
   // Time `chars` characters take on the line: 10 bits each (start, 8 data, stop).
   std::chrono::microseconds wire_time(size_t chars) const;

@@ -9,8 +9,10 @@
 // awaits it (nothing awaits: to the device that spoke last, which counts it as unsolicited);
 // an exchange out of time ends through that device; completed rounds are counted. Every tick
 // (100 ms) each line is offered to its devices in turn: the first that may start a round takes
-// the line until its exchange chain ends, and the next device is asked first next time. Reset
-// every 10 s. Nothing here blocks.
+// the line until its exchange chain ends, and the next device is asked first next time. A device
+// whose exchanges fail is held back (the link's back-off, per device), so that on a shared line
+// a dead device costs the others no more than its own time-outs. Reset every 10 s. Nothing here
+// blocks.
 
 #include <chrono>
 #include <cstddef>
@@ -83,6 +85,9 @@ class KLX_API PollLoop {
     size_t line;
     unsigned rounds = 0;
     Clock::time_point progress;
+    unsigned failures = 0;  // failed exchanges in a row
+    uint64_t failed_seen = 0, answers_seen = 0;
+    Clock::time_point hold{};  // not offered the line before
   };
   struct Line {
     std::unique_ptr<Link> link;
@@ -96,6 +101,7 @@ class KLX_API PollLoop {
   bool read_input(Line& l);
   void offer(Line& l);
   void count_rounds(Line& l, Clock::time_point now);
+  void note_outcome(Line& l, Clock::time_point now);
   bool done(const Device& d) const { return round_limit_ && d.rounds >= round_limit_; }
 
   std::vector<Line> lines_;

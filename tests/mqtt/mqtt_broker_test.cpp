@@ -1,0 +1,265 @@
+// klx-host publishing to a real mosquitto broker started by the test. The host's wall clock runs
+// faster through libfaketime, so the simulator's rounds (2 s apart) and scheduled events pass in
+// a fraction of a second; the MQTT client's back-off runs on real time.
+#include <gtest/gtest.h>
+#include <json/reader.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <fstream>
+#include <regex>
+#include <thread>
+
+#include "broker.h"
+#include "run_tool.h"
+
+namespace {
+
+using mqtt_test::Broker;
+using mqtt_test::Received;
+using mqtt_test::Subscriber;
+using Got = std::vector<Received>;
+
+// Line 1 fails AT seconds after the first command, for 10 s.
+const char* kModel = R"({
+  "ac": {"lines": [{"a": 230, "b": 231, "c": 229, "f": 50}, {"a": 229, "b": 230, "c": 231, "f": 49.5}]},
+  "rectifiers": {"voltage": 53.5, "modules": [{"current": 10}, {"current": 11}]},
+  "dc": {"panels": [{"voltage": 53.5, "current": 21}]},
+  "events": [{"at": AT, "type": "mains_failure", "line": 1, "duration": 10}]
+})";
+const char* kLimitKey = "419610401001";
+
+Json::Value parse(const std::string& text) {
+  Json::Value v;
+  std::string errors;
+  std::unique_ptr<Json::CharReader> r(Json::CharReaderBuilder().newCharReader());
+  if (!r->parse(text.data(), text.data() + text.size(), &v, &errors)) return Json::Value("BAD");
+  return v;
+}
+
+std::string model_file(int at) {
+  std::string model = kModel;
+  model.replace(model.find("AT"), 2, std::to_string(at));
+  const std::string path = temp_path("model.json");
+  std::ofstream(path) << model;
+  return path;
+}
+
+// A simulated site with one device, data_id 7, with its MQTT settings; the in-process simulator
+// fails the mains at `at` unless `port` names another.
+std::string site_config(const std::string& port, const std::string& mqtt, int at = 8) {
+  const std::string path = temp_path("config.json");
+  std::ofstream(path) << R"({"devices": [{"data_id": 7, "port": ")"
+                      << (port.empty() ? "sim:" + model_file(at) : port) << R"(",
+    "settings": {"appSetting": {"has_dc": 1}}, "alarm_levels": {"120600180010": 1},
+    "limits": {")" << kLimitKey
+                      << R"(": {"low": 180, "high": 260, "level": 1}}}],
+    "mqtt": {)" << mqtt
+                      << "}}";
+  return path;
+}
+
+std::vector<std::string> host_args(const std::string& config, std::vector<std::string> more = {}) {
+  std::vector<std::string> a = {"--plugin", KLX_PLUGIN_PATH, "--config", config};
+  a.insert(a.end(), more.begin(), more.end());
+  return a;
+}
+
+std::vector<std::string> payloads(const Got& got, const std::string& topic) {
+  std::vector<std::string> out;
+  for (const auto& r : got)
+    if (r.topic == topic) out.push_back(r.payload);
+  return out;
+}
+
+// The payloads on `topic` end with `tail`.
+std::function<bool(const Got&)> ends_with(const std::string& topic, std::vector<std::string> tail) {
+  return [=](const Got& got) {
+    const std::vector<std::string> seen = payloads(got, topic);
+    return seen.size() >= tail.size() &&
+           std::equal(tail.begin(), tail.end(), seen.end() - tail.size());
+  };
+}
+
+// The value a discovery template "{{ value_json.a.b[0].c }}" takes in `state`.
+Json::Value template_value(const std::string& tpl, const Json::Value& state) {
+  static const std::regex whole(R"(\{\{ value_json\.([A-Za-z0-9_.\[\]]+) \}\})");
+  std::smatch m;
+  if (!std::regex_match(tpl, m, whole)) return Json::Value("not a field");
+  Json::Value v = state;
+  static const std::regex part(R"(([A-Za-z0-9_]+)(\[(\d+)\])?)");
+  const std::string path = m[1];
+  for (std::sregex_iterator it(path.begin(), path.end(), part), end; it != end; ++it) {
+    v = v[(*it)[1].str()];
+    if ((*it)[2].matched) v = v[std::stoi((*it)[3].str())];
+  }
+  return v;
+}
+
+class MqttExport : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fast_ = fast_clock_env(20);
+    if (mqtt_test::broker_program().empty()) GTEST_SKIP() << "mosquitto is not installed";
+    if (fast_.empty()) GTEST_SKIP() << "libfaketime is not installed";
+  }
+  std::vector<std::string> fast_;
+};
+
+// Fourteen rounds through a mains failure: the alarm raised then cleared, in order; afterwards a
+// new subscriber finds the retained state of the last round, the configs and "offline".
+TEST_F(MqttExport, RoundsAlarmsAvailabilityAndDiscovery) {
+  Broker broker;
+  ASSERT_TRUE(broker.start());
+  Subscriber live(broker.port(), "klx/#");
+  const std::string config =
+      site_config("", R"("url": ")" + broker.url() + R"(", "site": "s1", "client_id": "c1")");
+  const ToolRun host = run_tool("klx-host", host_args(config, {"--rounds", "14"}), fast_);
+  ASSERT_EQ(host.status, 0) << host.err;
+
+  const std::string alarm_topic = std::string("klx/s1/7/alarm/") + kLimitKey;
+  ASSERT_TRUE(live.wait([&](const Got& g) { return payloads(g, alarm_topic).size() >= 2; }));
+  const auto alarms = live.on(alarm_topic);
+  ASSERT_EQ(alarms.size(), 2u);
+  EXPECT_TRUE(parse(alarms[0])["active"].asBool());
+  EXPECT_FALSE(parse(alarms[1])["active"].asBool());
+  EXPECT_EQ(parse(alarms[1])["level"].asInt(), 1);
+  EXPECT_TRUE(live.wait(ends_with("klx/s1/7/availability", {"offline"})));
+  EXPECT_EQ(live.on("klx/s1/7/availability"), (std::vector<std::string>{"online", "offline"}));
+
+  Subscriber later(broker.port(), "#");
+  ASSERT_TRUE(later.wait([](const Got& g) { return g.size() >= 20; })) << later.received().size();
+  const Json::Value state = parse(later.on("klx/s1/7/state").at(0));
+  EXPECT_EQ(state["round"].asUInt(), 14u);
+  EXPECT_TRUE(std::regex_match(state["time"].asString(),
+                               std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\+00:00)")));
+  EXPECT_EQ(state["acChannel"][0]["a"].asDouble(), 230.0);
+  EXPECT_EQ(state["acChannel"][1]["f"].asDouble(), 49.5);
+  EXPECT_EQ(state["rc_voltage"].asDouble(), 53.5);
+  EXPECT_EQ(state["rcChannel"][1]["current"].asDouble(), 11.0);
+  EXPECT_EQ(state["dc"]["current"].asDouble(), 21.0);
+  EXPECT_EQ(later.on("klx/s1/7/availability"), std::vector<std::string>{"offline"});
+  EXPECT_FALSE(parse(later.on(alarm_topic).at(0))["active"].asBool());
+
+  int sensors = 0, problems = 0;
+  for (const auto& r : later.received()) {
+    if (r.topic.rfind("homeassistant/", 0) != 0) continue;
+    const Json::Value c = parse(r.payload);
+    EXPECT_EQ(c["availability_topic"].asString(), "klx/s1/7/availability") << r.topic;
+    EXPECT_EQ(c["device"]["identifiers"][0].asString(), "klx_s1_7") << r.topic;
+    EXPECT_EQ(c["unique_id"].asString().rfind("klx_s1_7_", 0), 0u) << r.topic;
+    if (r.topic.rfind("homeassistant/binary_sensor/klx_s1_7/", 0) == 0) {
+      ++problems;
+      EXPECT_EQ(c["device_class"].asString(), "problem");
+      continue;
+    }
+    ++sensors;
+    EXPECT_EQ(c["state_topic"].asString(), "klx/s1/7/state") << r.topic;
+    EXPECT_EQ(c["state_class"].asString(), "measurement") << r.topic;
+    if (r.topic.find("/rc_current/") != std::string::npos ||
+        r.topic.find("/rc_count/") != std::string::npos)
+      continue;  // a sum and a count
+    EXPECT_TRUE(c.isMember("unit_of_measurement") && c.isMember("device_class")) << r.topic;
+    EXPECT_TRUE(template_value(c["value_template"].asString(), state).isNumeric())
+        << r.topic << " " << c["value_template"].asString();
+  }
+  EXPECT_EQ(sensors, 2 * 4 + 3 + 2 + 2);  // lines, rectifier totals, modules, one DC panel
+  EXPECT_EQ(problems, 2);                 // the communication alarm and the limit
+}
+
+// "offline" while the line is down (the device server drops the link), "online" after the next
+// round, "offline" again from the broker's last will when the host is killed.
+TEST_F(MqttExport, AvailabilityFollowsTheLineAndTheLastWill) {
+  Broker broker;
+  ASSERT_TRUE(broker.start());
+  Subscriber live(broker.port(), "klx/#");
+  Background sim =
+      start_tool("klx-sim", {"--model", model_file(100000), "--listen", "0", "--drop-after", "20"});
+  const std::string sim_port = first_line(sim);
+  ASSERT_FALSE(sim_port.empty());
+  const std::string config =
+      site_config("tcp:127.0.0.1:" + sim_port, R"("url": ")" + broker.url() + R"(", "site": "s2")");
+  Background host = start_tool("klx-host", host_args(config), fast_);
+  const std::string topic = "klx/s2/7/availability";
+  const bool cycled = live.wait(ends_with(topic, {"online", "offline", "online"}));
+  kill(host.pid, SIGKILL);
+  const ToolRun host_end = finish_tool(host);
+  stop_tool(sim);
+  ASSERT_TRUE(cycled) << host_end.err;
+  EXPECT_TRUE(live.wait(ends_with(topic, {"offline"})));
+}
+
+// The broker goes away before a mains failure and comes back after it: the raise and the clear
+// reach a subscriber whose session the broker kept, in order.
+TEST_F(MqttExport, TransitionsOfABrokerOutageArriveAfterReconnection) {
+  Broker broker;
+  ASSERT_TRUE(broker.start());
+  Subscriber durable(broker.port(), "klx/s3/7/alarm/#", "checker", true);
+  const std::string config =
+      site_config("", R"("url": ")" + broker.url() + R"(", "site": "s3", "discovery": false)", 16);
+  Background host = start_tool("klx-host", host_args(config), fast_);
+  Subscriber first(broker.port(), "klx/s3/7/availability");
+  ASSERT_TRUE(first.wait(ends_with("klx/s3/7/availability", {"online"})));
+  broker.stop();
+  // The host logs each transition; wait for the clear while the broker is away.
+  const auto cleared = [&] {
+    std::ifstream in(host.err_path);
+    const std::string err((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return err.find("alarm cleared") != std::string::npos;
+  };
+  for (int i = 0; i < 1000 && !cleared(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  const bool in_window = cleared();
+  ASSERT_TRUE(broker.start());
+  const std::string topic = std::string("klx/s3/7/alarm/") + kLimitKey;
+  const bool delivered = durable.wait([&](const Got& g) { return payloads(g, topic).size() >= 2; });
+  const ToolRun host_end = stop_tool(host);
+  ASSERT_TRUE(in_window) << host_end.err;
+  ASSERT_TRUE(delivered) << host_end.err;
+  const auto alarms = durable.on(topic);
+  EXPECT_TRUE(parse(alarms[0])["active"].asBool());
+  EXPECT_FALSE(parse(alarms[1])["active"].asBool());
+  EXPECT_EQ(host_end.status, 0);
+}
+
+// A broker with a password file and an ACL: the site's account publishes under its own topics; a
+// wrong password gives one clear line and the rounds go on.
+TEST_F(MqttExport, PasswordFileAndAcl) {
+  const std::string dir = temp_path("auth");
+  mkdir(dir.c_str(), 0700);
+  ASSERT_EQ(mqtt_test::run_program({"mosquitto_passwd", "-b", "-c", dir + "/passwd", "s4", "good"}),
+            0);
+  ASSERT_EQ(mqtt_test::run_program({"mosquitto_passwd", "-b", dir + "/passwd", "ops", "look"}), 0);
+  std::ofstream(dir + "/acl")
+      << "user s4\ntopic readwrite klx/s4/#\ntopic readwrite homeassistant/#\n"
+      << "user ops\ntopic read #\n";
+  std::ofstream(dir + "/good") << "good\n";
+  std::ofstream(dir + "/bad") << "wrong\n";
+  Broker broker("allow_anonymous false\npassword_file " + dir + "/passwd\nacl_file " + dir +
+                "/acl\n");
+  ASSERT_TRUE(broker.start());
+  Subscriber ops(broker.port(), "klx/#", "", false, "ops", "look");
+  const std::string url = "mqtt://s4@127.0.0.1:" + std::to_string(broker.port());
+  const std::string config = site_config("", R"("site": "s4")");
+
+  const ToolRun good = run_tool(
+      "klx-host",
+      host_args(config, {"--rounds", "2", "--mqtt", url, "--mqtt-password-file", dir + "/good"}),
+      fast_);
+  ASSERT_EQ(good.status, 0) << good.err;
+  EXPECT_TRUE(ops.wait(ends_with("klx/s4/7/availability", {"online", "offline"}))) << good.err;
+  EXPECT_TRUE(ops.wait([](const Got& g) { return payloads(g, "klx/s4/7/state").size() == 2; }));
+
+  const ToolRun bad = run_tool(
+      "klx-host",
+      host_args(config, {"--rounds", "3", "--mqtt", url, "--mqtt-password-file", dir + "/bad"}),
+      fast_);
+  EXPECT_EQ(bad.status, 0) << bad.err;
+  EXPECT_NE(bad.err.find("3 rounds"), std::string::npos) << bad.err;
+  const std::regex refused("refused the connection: Connection Refused: not authori[sz]ed");
+  const auto lines = std::distance(std::sregex_iterator(bad.err.begin(), bad.err.end(), refused),
+                                   std::sregex_iterator());
+  EXPECT_EQ(lines, 1) << bad.err;
+}
+
+}  // namespace
