@@ -238,7 +238,7 @@ int Runner::open_line(LineSetup& l) {
       restore(s);
       open = s.dev->OpenPort() && open;
     }
-  if (!open) {
+  if (!open && !link.transport().connecting()) {
     if (link.transport().open_failed_for_good()) {
       std::cerr << "klx-host: " << where << ": " << link.last_error() << "\n";
       return kExitUsage;
