@@ -168,7 +168,8 @@ TEST_F(MqttExport, RoundsAlarmsAvailabilityAndDiscovery) {
 }
 
 // "offline" while the line is down (the device server goes away), "online" after the next round
-// once it is back, "offline" again from the broker's last will when the host is killed.
+// once it is back, "offline" again from the broker's last will when the host is killed; the
+// discovery configs again when Home Assistant says "online".
 TEST_F(MqttExport, AvailabilityFollowsTheLineAndTheLastWill) {
   Broker broker;
   ASSERT_TRUE(broker.start());
@@ -181,6 +182,13 @@ TEST_F(MqttExport, AvailabilityFollowsTheLineAndTheLastWill) {
   Background host = start_tool("klx-host", host_args(config), fast_);
   const std::string topic = "klx/s2/7/availability";
   const bool up = live.wait(ends_with(topic, {"online"}));
+  // Home Assistant announcing itself gets the configs again.
+  const std::string config_topic = "homeassistant/sensor/klx_s2_7/rc_voltage/config";
+  Subscriber configs(broker.port(), config_topic);
+  EXPECT_TRUE(configs.wait([&](const Got& g) { return payloads(g, config_topic).size() == 1; }));
+  mqtt_test::run_program({"mosquitto_pub", "-p", std::to_string(broker.port()), "-t",
+                          "homeassistant/status", "-m", "online"});
+  EXPECT_TRUE(configs.wait([&](const Got& g) { return payloads(g, config_topic).size() == 2; }));
   stop_tool(sim);
   const bool down = live.wait(ends_with(topic, {"online", "offline"}));
   sim = start_tool("klx-sim", {"--model", model, "--listen", sim_port});
