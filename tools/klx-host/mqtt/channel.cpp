@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <iostream>
+#include <system_error>
 
 namespace klxhost {
 namespace {
@@ -70,9 +71,10 @@ void MqttChannel::run() {
     if (rc == MOSQ_ERR_SUCCESS || stop_) continue;
     // A lost connection and a refusal by the broker were reported from the callbacks.
     if (rc != MOSQ_ERR_CONN_LOST && rc != MOSQ_ERR_NO_CONN && rc != MOSQ_ERR_CONN_REFUSED)
-      report(std::string("cannot connect: ") +
-             (rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc)) +
-             logged_error());
+      report(
+          std::string("cannot connect: ") +
+          (rc == MOSQ_ERR_ERRNO ? std::generic_category().message(errno) : mosquitto_strerror(rc)) +
+          logged_error());
     std::chrono::seconds delay;
     {
       std::lock_guard<std::mutex> lock(mu_);
