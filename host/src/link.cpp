@@ -7,6 +7,8 @@ namespace {
 // Reconnect back-off: doubles from the first value up to the last.
 constexpr std::chrono::milliseconds kFirstBackoff{500};
 constexpr std::chrono::milliseconds kMaxBackoff{30000};
+// How often an open in progress (a TCP connect) is looked at again.
+constexpr std::chrono::milliseconds kOpeningPoll{10};
 // Inter-character time-out when none is configured: this many character times, at least the
 // floor (a USB adapter or a device server may hold bytes back for some milliseconds).
 constexpr size_t kInterCharChars = 20;
@@ -33,7 +35,10 @@ bool Link::open() {
   std::string error;
   if (!transport_->open(error)) {
     last_error_ = error;
-    schedule_retry(now());
+    if (transport_->connecting())
+      reconnect_due_ = now() + kOpeningPoll;
+    else
+      schedule_retry(now());
     return false;
   }
   if (was_lost_) ++counters_.reconnects;

@@ -51,6 +51,8 @@ struct PMBusProtocol::Exchange {
     if (f->cid2 != 0) {
       ++counters.rtn_errors;
       counters.last_rtn = f->cid2;
+      ++counters.rtn_by_code[f->cid2 < 8 ? f->cid2 : 0];
+      counters.last_rtn_command = static_cast<uint16_t>((group & 0xFF) << 8 | (command & 0xFF));
       if (dev.link()) dev.link()->end_refused();
       return dev.process_error();
     }

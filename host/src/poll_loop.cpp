@@ -23,7 +23,7 @@ PollLoop::~PollLoop() = default;
 
 size_t PollLoop::add_line(std::unique_ptr<Link> link) {
   Line l;
-  l.said_down = !link->is_open();
+  l.said_down = !link->is_open() && !link->transport().connecting();
   l.link = std::move(link);
   lines_.push_back(std::move(l));
   return lines_.size() - 1;
@@ -67,11 +67,12 @@ void PollLoop::service(size_t index, Clock::time_point now) {
   if (l.devices.empty()) return;
   if (l.link->awaiting()) devices_[l.devices[l.speaker]].dev->service_timeout();
   note_outcome(l, now);
+  // A round the last bytes before a loss completed is told before the loss.
+  count_rounds(l, now);
   if (!l.link->is_open() && !l.said_down) {
     l.said_down = true;
     if (observer_) observer_->line_changed(index, false);
   }
-  count_rounds(l, now);
 }
 
 // Input goes to the device whose exchange awaits it; with none waiting, to the one that spoke

@@ -16,15 +16,15 @@
 namespace klx {
 namespace {
 
-// How long one connection attempt may hold up the poll loop.
-constexpr int kConnectTimeoutMs = 2000;
+// How long a connection attempt may take; the poll loop never waits for it.
+constexpr std::chrono::milliseconds kConnectTimeout{2000};
 
 std::string errno_text(const std::string& what, int err) {
   return what + ": " + std::strerror(err);
 }
 
-// Connects without blocking for longer than the time-out; returns the socket or -1.
-int connect_within(const addrinfo& ai, std::string& error) {
+// Starts a connection without waiting; returns the socket or -1.
+int start_connect(const addrinfo& ai, std::string& error) {
   const int fd =
       socket(ai.ai_family, ai.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, ai.ai_protocol);
   if (fd < 0) return error = errno_text("socket", errno), -1;
@@ -33,24 +33,22 @@ int connect_within(const addrinfo& ai, std::string& error) {
     ::close(fd);
     return -1;
   }
+  return fd;
+}
+
+// 1 connected, 0 still in progress, -1 failed (`error` says why).
+int connect_state(int fd, std::string& error) {
   pollfd p{fd, POLLOUT, 0};
+  const int ready = poll(&p, 1, 0);
+  if (ready == 0) return 0;
   int err = 0;
   socklen_t len = sizeof err;
-  const int ready = poll(&p, 1, kConnectTimeoutMs);
-  if (ready <= 0) {
-    err = ready == 0 ? ETIMEDOUT : errno;
-  } else if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) {
+  if (ready < 0)
     err = errno;
-  }
-  if (err != 0) {
-    error = errno_text("connect", err);
-    ::close(fd);
-    return -1;
-  }
-  // Commands are small and the answer waits on them: send each at once.
-  const int one = 1;
-  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  return fd;
+  else if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0)
+    err = errno;
+  if (err != 0) return error = errno_text("connect", err), -1;
+  return 1;
 }
 
 class TcpTransport : public Transport {
@@ -58,23 +56,36 @@ class TcpTransport : public Transport {
   TcpTransport(std::string host, uint16_t port) : host_(std::move(host)), port_(port) {}
   ~TcpTransport() override { close(); }
 
+  // The first call starts the connection; later calls look whether it is done. The first
+  // address that takes a connection wins; a connection not made in time is given up.
   bool open(std::string& error) override {
     if (fd_ >= 0) return true;
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* list = nullptr;
-    const int rc = getaddrinfo(host_.c_str(), std::to_string(port_).c_str(), &hints, &list);
-    if (rc != 0) return error = host_ + ": " + gai_strerror(rc), false;
-    for (addrinfo* ai = list; ai && fd_ < 0; ai = ai->ai_next) fd_ = connect_within(*ai, error);
-    freeaddrinfo(list);
-    if (fd_ >= 0) error.clear();
-    return fd_ >= 0;
+    if (pending_ < 0 && !start(error)) return false;
+    const int state = connect_state(pending_, error);
+    if (state == 0 && now() - started_ < kConnectTimeout) return error = "connecting", false;
+    if (state <= 0) {
+      if (state == 0) error = errno_text("connect", ETIMEDOUT);
+      drop_pending();
+      return false;
+    }
+    fd_ = pending_;
+    pending_ = -1;
+    // Commands are small and the answer waits on them: send each at once.
+    const int one = 1;
+    setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    error.clear();
+    return true;
+  }
+  bool connecting() const override { return pending_ >= 0; }
+  void set_time(SteadyClock::time_point now) override {
+    manual_time_ = true;
+    now_ = now;
   }
 
   void close() override {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
+    drop_pending();
   }
   bool is_open() const override { return fd_ >= 0; }
 
@@ -87,10 +98,7 @@ class TcpTransport : public Transport {
         continue;
       }
       if (w < 0 && errno == EINTR) continue;
-      if (w < 0 && errno == EAGAIN) {
-        pollfd p{fd_, POLLOUT, 0};
-        if (poll(&p, 1, kConnectTimeoutMs) > 0) continue;
-      }
+      // A server that leaves a whole socket buffer unread is not waited for: the line is lost.
       return false;
     }
     return true;
@@ -108,9 +116,35 @@ class TcpTransport : public Transport {
   std::string describe() const override { return "tcp " + host_ + ":" + std::to_string(port_); }
 
  private:
+  SteadyClock::time_point now() const { return manual_time_ ? now_ : SteadyClock::now(); }
+
+  // The connection goes to the first address that takes the attempt; when it fails, the next
+  // open starts over.
+  bool start(std::string& error) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* list = nullptr;
+    const int rc = getaddrinfo(host_.c_str(), std::to_string(port_).c_str(), &hints, &list);
+    if (rc != 0) return error = host_ + ": " + gai_strerror(rc), false;
+    for (addrinfo* ai = list; ai && pending_ < 0; ai = ai->ai_next)
+      pending_ = start_connect(*ai, error);
+    freeaddrinfo(list);
+    started_ = now();
+    return pending_ >= 0;
+  }
+  void drop_pending() {
+    if (pending_ >= 0) ::close(pending_);
+    pending_ = -1;
+  }
+
   std::string host_;
   uint16_t port_;
   int fd_ = -1;
+  int pending_ = -1;  // a connection in progress
+  SteadyClock::time_point started_{};
+  bool manual_time_ = false;
+  SteadyClock::time_point now_{};
 };
 
 }  // namespace

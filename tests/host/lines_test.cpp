@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <sstream>
+#include <vector>
 
 #include "klx/frame.h"
 #include "klx/link.h"
@@ -157,6 +158,37 @@ TEST(TcpLine, BackOffGrowsWhileNobodyListens) {
   const auto t1 = klx::Link::Clock::now();
   EXPECT_FALSE(link.is_open());
   EXPECT_GT(link.reconnect_due() - t1, first);  // waits longer the second time
+}
+
+// A device server that takes no connection (its listen queue is full) holds no one up: open()
+// returns at once with the connection in progress, and gives it up after 2 s of the link's time.
+TEST(TcpLine, ConnectionInProgressDoesNotWaitAndIsGivenUp) {
+  const int listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  listen(listener, 0);
+  socklen_t len = sizeof a;
+  getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+  std::vector<int> fillers;  // connections that fill the queue; later SYNs go unanswered
+  for (int i = 0; i < 4; ++i) {
+    fillers.push_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+    connect(fillers.back(), reinterpret_cast<sockaddr*>(&a), sizeof a);
+  }
+  auto t = klx::Link::Clock::now();
+  klx::Link link(klx::make_tcp_transport("127.0.0.1", ntohs(a.sin_port)));
+  link.set_time(t);
+  EXPECT_FALSE(link.open());
+  if (link.transport().connecting()) {  // a kernel that answers every SYN leaves nothing to test
+    EXPECT_LT(link.reconnect_due() - t, std::chrono::milliseconds(100)) << "looked at again soon";
+    link.maintain(t += std::chrono::milliseconds(2100));
+    EXPECT_FALSE(link.is_open());
+    EXPECT_FALSE(link.transport().connecting());
+    EXPECT_NE(link.last_error().find("timed out"), std::string::npos) << link.last_error();
+  }
+  for (int fd : fillers) close(fd);
+  close(listener);
 }
 
 TEST(SerialLine, MissingDeviceAndUnsupportedSpeedAreReported) {

@@ -20,7 +20,6 @@
 extern char** environ;
 
 namespace mqtt_test {
-namespace {
 
 int free_port() {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
@@ -33,6 +32,8 @@ int free_port() {
   close(fd);
   return ntohs(a.sin_port);
 }
+
+namespace {
 
 pid_t spawn(const std::vector<std::string>& args, const std::string& log) {
   std::vector<char*> argv;

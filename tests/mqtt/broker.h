@@ -18,6 +18,9 @@ struct mosquitto_message;
 
 namespace mqtt_test {
 
+// A port on 127.0.0.1 that was free a moment ago.
+int free_port();
+
 // The mosquitto program, or empty when it is not installed.
 std::string broker_program();
 

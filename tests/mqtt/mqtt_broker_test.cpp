@@ -7,7 +7,7 @@
 #include <sys/wait.h>
 
 #include <fstream>
-#include <regex>
+#include <sstream>
 #include <thread>
 
 #include "broker.h"
@@ -83,15 +83,16 @@ std::function<bool(const Got&)> ends_with(const std::string& topic, std::vector<
 
 // The value a discovery template "{{ value_json.a.b[0].c }}" takes in `state`.
 Json::Value template_value(const std::string& tpl, const Json::Value& state) {
-  static const std::regex whole(R"(\{\{ value_json\.([A-Za-z0-9_.\[\]]+) \}\})");
-  std::smatch m;
-  if (!std::regex_match(tpl, m, whole)) return Json::Value("not a field");
+  const std::string head = "{{ value_json.", tail = " }}";
+  if (tpl.rfind(head, 0) != 0 || tpl.size() < head.size() + tail.size() ||
+      tpl.compare(tpl.size() - tail.size(), tail.size(), tail) != 0)
+    return Json::Value("not a field");
+  std::istringstream path(tpl.substr(head.size(), tpl.size() - head.size() - tail.size()));
   Json::Value v = state;
-  static const std::regex part(R"(([A-Za-z0-9_]+)(\[(\d+)\])?)");
-  const std::string path = m[1];
-  for (std::sregex_iterator it(path.begin(), path.end(), part), end; it != end; ++it) {
-    v = v[(*it)[1].str()];
-    if ((*it)[2].matched) v = v[std::stoi((*it)[3].str())];
+  for (std::string part; std::getline(path, part, '.');) {
+    const size_t bracket = part.find('[');
+    v = v[part.substr(0, bracket)];
+    if (bracket != std::string::npos) v = v[std::stoi(part.substr(bracket + 1))];
   }
   return v;
 }
@@ -131,8 +132,8 @@ TEST_F(MqttExport, RoundsAlarmsAvailabilityAndDiscovery) {
   ASSERT_TRUE(later.wait([](const Got& g) { return g.size() >= 20; })) << later.received().size();
   const Json::Value state = parse(later.on("klx/s1/7/state").at(0));
   EXPECT_EQ(state["round"].asUInt(), 14u);
-  EXPECT_TRUE(std::regex_match(state["time"].asString(),
-                               std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\+00:00)")));
+  const std::string time = state["time"].asString();  // 2026-12-09T00:15:39+00:00 under TZ=UTC
+  EXPECT_TRUE(time.size() == 25 && time[10] == 'T' && time.substr(19) == "+00:00") << time;
   EXPECT_EQ(state["acChannel"][0]["a"].asDouble(), 230.0);
   EXPECT_EQ(state["acChannel"][1]["f"].asDouble(), 49.5);
   EXPECT_EQ(state["rc_voltage"].asDouble(), 53.5);
@@ -167,26 +168,38 @@ TEST_F(MqttExport, RoundsAlarmsAvailabilityAndDiscovery) {
   EXPECT_EQ(problems, 2);                 // the communication alarm and the limit
 }
 
-// "offline" while the line is down (the device server drops the link), "online" after the next
-// round, "offline" again from the broker's last will when the host is killed.
+// "offline" while the line is down (the device server goes away), "online" after the next round
+// once it is back, "offline" again from the broker's last will when the host is killed; the
+// discovery configs again when Home Assistant says "online".
 TEST_F(MqttExport, AvailabilityFollowsTheLineAndTheLastWill) {
   Broker broker;
   ASSERT_TRUE(broker.start());
   Subscriber live(broker.port(), "klx/#");
-  Background sim =
-      start_tool("klx-sim", {"--model", model_file(100000), "--listen", "0", "--drop-after", "20"});
-  const std::string sim_port = first_line(sim);
-  ASSERT_FALSE(sim_port.empty());
+  const std::string sim_port = std::to_string(mqtt_test::free_port()), model = model_file(100000);
+  Background sim = start_tool("klx-sim", {"--model", model, "--listen", sim_port});
+  ASSERT_EQ(first_line(sim), sim_port);
   const std::string config =
       site_config("tcp:127.0.0.1:" + sim_port, R"("url": ")" + broker.url() + R"(", "site": "s2")");
   Background host = start_tool("klx-host", host_args(config), fast_);
   const std::string topic = "klx/s2/7/availability";
-  const bool cycled = live.wait(ends_with(topic, {"online", "offline", "online"}));
+  const bool up = live.wait(ends_with(topic, {"online"}));
+  // Home Assistant announcing itself gets the configs again.
+  const std::string config_topic = "homeassistant/sensor/klx_s2_7/rc_voltage/config";
+  Subscriber configs(broker.port(), config_topic);
+  EXPECT_TRUE(configs.wait([&](const Got& g) { return payloads(g, config_topic).size() == 1; }));
+  mqtt_test::run_program({"mosquitto_pub", "-p", std::to_string(broker.port()), "-t",
+                          "homeassistant/status", "-m", "online"});
+  EXPECT_TRUE(configs.wait([&](const Got& g) { return payloads(g, config_topic).size() == 2; }));
+  stop_tool(sim);
+  const bool down = live.wait(ends_with(topic, {"online", "offline"}));
+  sim = start_tool("klx-sim", {"--model", model, "--listen", sim_port});
+  const bool again =
+      first_line(sim) == sim_port && live.wait(ends_with(topic, {"offline", "online"}));
   kill(host.pid, SIGKILL);
   const ToolRun host_end = finish_tool(host);
   stop_tool(sim);
-  ASSERT_TRUE(cycled) << host_end.err;
-  EXPECT_TRUE(live.wait(ends_with(topic, {"offline"})));
+  EXPECT_TRUE(up && down && again) << up << down << again << host_end.err;
+  EXPECT_TRUE(live.wait(ends_with(topic, {"online", "offline", "online", "offline"})));
 }
 
 // The broker goes away before a mains failure and comes back after it: the raise and the clear
@@ -230,15 +243,16 @@ TEST_F(MqttExport, PasswordFileAndAcl) {
   ASSERT_EQ(mqtt_test::run_program({"mosquitto_passwd", "-b", "-c", dir + "/passwd", "s4", "good"}),
             0);
   ASSERT_EQ(mqtt_test::run_program({"mosquitto_passwd", "-b", dir + "/passwd", "ops", "look"}), 0);
-  std::ofstream(dir + "/acl")
-      << "user s4\ntopic readwrite klx/s4/#\ntopic readwrite homeassistant/#\n"
-      << "user ops\ntopic read #\n";
+  // The per-site ACL of docs/mqtt.md.
+  std::ofstream(dir + "/acl") << "pattern readwrite klx/%u/#\n"
+                              << "pattern readwrite homeassistant/+/klx_%u_7/#\n"
+                              << "pattern read homeassistant/status\nuser ops\ntopic read #\n";
   std::ofstream(dir + "/good") << "good\n";
   std::ofstream(dir + "/bad") << "wrong\n";
   Broker broker("allow_anonymous false\npassword_file " + dir + "/passwd\nacl_file " + dir +
                 "/acl\n");
   ASSERT_TRUE(broker.start());
-  Subscriber ops(broker.port(), "klx/#", "", false, "ops", "look");
+  Subscriber ops(broker.port(), "#", "", false, "ops", "look");
   const std::string url = "mqtt://s4@127.0.0.1:" + std::to_string(broker.port());
   const std::string config = site_config("", R"("site": "s4")");
 
@@ -249,17 +263,29 @@ TEST_F(MqttExport, PasswordFileAndAcl) {
   ASSERT_EQ(good.status, 0) << good.err;
   EXPECT_TRUE(ops.wait(ends_with("klx/s4/7/availability", {"online", "offline"}))) << good.err;
   EXPECT_TRUE(ops.wait([](const Got& g) { return payloads(g, "klx/s4/7/state").size() == 2; }));
+  EXPECT_TRUE(ops.wait([](const Got& g) {
+    return !payloads(g, "homeassistant/sensor/klx_s4_7/rc_voltage/config").empty();
+  }));
 
-  const ToolRun bad = run_tool(
-      "klx-host",
-      host_args(config, {"--rounds", "3", "--mqtt", url, "--mqtt-password-file", dir + "/bad"}),
-      fast_);
-  EXPECT_EQ(bad.status, 0) << bad.err;
-  EXPECT_NE(bad.err.find("3 rounds"), std::string::npos) << bad.err;
-  const std::regex refused("refused the connection: Connection Refused: not authori[sz]ed");
-  const auto lines = std::distance(std::sregex_iterator(bad.err.begin(), bad.err.end(), refused),
-                                   std::sregex_iterator());
-  EXPECT_EQ(lines, 1) << bad.err;
+  // A wrong password, and TLS asked of a listener without it: one line each, the rounds go on.
+  const std::string tls_url = "mqtts://s4@127.0.0.1:" + std::to_string(broker.port());
+  const struct {
+    std::string url, password_file, line;
+  } refusals[] = {{url, dir + "/bad", "refused the connection: Connection Refused: not authori"},
+                  {tls_url, dir + "/good", "cannot connect: A TLS error occurred."}};
+  for (const auto& r : refusals) {
+    const ToolRun bad = run_tool("klx-host",
+                                 host_args(config, {"--rounds", "3", "--mqtt", r.url,
+                                                    "--mqtt-password-file", r.password_file}),
+                                 fast_);
+    EXPECT_EQ(bad.status, 0) << bad.err;
+    EXPECT_NE(bad.err.find("3 rounds"), std::string::npos) << bad.err;
+    size_t lines = 0;
+    for (size_t at = 0; (at = bad.err.find("klx-host: mqtt ", at)) != std::string::npos; ++at)
+      ++lines;
+    EXPECT_EQ(lines, 1u) << bad.err;
+    EXPECT_NE(bad.err.find(r.line), std::string::npos) << bad.err;
+  }
 }
 
 }  // namespace

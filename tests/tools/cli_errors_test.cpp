@@ -80,4 +80,25 @@ TEST(BadPorts, RefusedAtOnceWithAHint) {
     expect_row({"klx-host", {"--port", port, "--rounds", "1", "--timeout", "30"}, 2, says});
 }
 
+// The main job (scripts/run) as a newcomer first sees it: the whole power system.
+TEST(MainJob, ShowsAcRectifiersAndDc) {
+  const ToolRun r = run_tool("klx-host", {"--port", "sim", "--rounds", "1"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("round 1: AC1 230.1/229.4/231.2 V 50 Hz, AC2 "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("; rectifiers 6 at 53.5 V 60.9 A; DC 53.5 V "), std::string::npos) << r.err;
+}
+
+// A device without the DC section the default configuration polls: the run ends saying so.
+TEST(NoRound, SaysWhichSectionTheDeviceRefuses) {
+  const std::string model = temp_path("no-dc.json");
+  std::ofstream(model) << R"({"ac":{"lines":[{"a":230,"b":230,"c":230,"f":50}]},)"
+                       << R"("rectifiers":{"voltage":53.5,"modules":[{"current":10}]}})";
+  const ToolRun r =
+      run_tool("klx-host", {"--port", "sim:" + model, "--rounds", "1", "--timeout", "1"});
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.err.find("the last to 0x42/0x41; has_dc is set but the device has no DC section"),
+            std::string::npos)
+      << r.err;
+}
+
 }  // namespace

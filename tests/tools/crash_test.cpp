@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -72,6 +73,10 @@ TEST(CrashConsistency, KilledAtVariedPointsLeavesUsableFiles) {
   const ToolRun r = run_tool("klx-host", one_round, env);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.err.find("data_id 1: cached record restored"), std::string::npos) << r.err;
+  // Temporary files of killed writes are gone: only the cache and the database remain.
+  const std::string prefix = cache.substr(cache.rfind('/') + 1) + ".";
+  for (const auto& e : std::filesystem::directory_iterator(cache.substr(0, cache.rfind('/'))))
+    EXPECT_NE(e.path().filename().string().rfind(prefix, 0), 0u) << e.path();
   EXPECT_EQ(std::stoi(first_text(db, "SELECT count(*) FROM history")), std::stoi(before) + 2)
       << r.err;
 }

@@ -47,14 +47,15 @@ TEST_F(HistoryTool, RoundsWithAlarmTransitions) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(
       r.out,
-      "2023-11-14 22:13:20  round  #1  data_id 7  AC1 230/0/0 V 0 Hz  RC 0 V 0 modules 0 A  "
+      "2023-11-14 22:13:20 +0000  round  #1  data_id 7  AC1 230/0/0 V 0 Hz  RC 0 V 0 modules 0 A  "
       "DC 53.5 V 0 A\n"
-      "2023-11-14 22:13:30  round  #2  data_id 7  AC1 0/0/0 V 0 Hz  RC 0 V 0 modules 0 A  "
+      "2023-11-14 22:13:30 +0000  round  #2  data_id 7  AC1 0/0/0 V 0 Hz  RC 0 V 0 modules 0 A  "
       "DC invalid V 0 A\n"
-      "2023-11-14 22:13:30  raise  data_id 7  level 1  419610401001  交流输入 停电\n"
-      "2023-11-14 22:13:40  round  #3  data_id 7  AC1 229.5/0/0 V 0 Hz  RC 0 V 0 modules 0 A  "
+      "2023-11-14 22:13:30 +0000  raise  data_id 7  level 1  419610401001  交流输入 停电\n"
+      "2023-11-14 22:13:40 +0000  round  #3  data_id 7  AC1 229.5/0/0 V 0 Hz  RC 0 V 0 modules 0 A "
+      " "
       "DC 52.25 V 0 A\n"
-      "2023-11-14 22:13:40  clear  data_id 7  level 1  419610401001  交流输入 停电\n");
+      "2023-11-14 22:13:40 +0000  clear  data_id 7  level 1  419610401001  交流输入 停电\n");
 }
 
 TEST_F(HistoryTool, TimeRange) {
@@ -85,10 +86,10 @@ TEST_F(HistoryTool, FieldsOverTimeAsCsv) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out,
             "time,epoch,data_id,dc.voltage,acChannel[0].a\n"
-            "2023-11-14 22:13:20,1700000000,7,53.5,230\n"
-            "2023-11-14 22:13:30,1700000010,7,,0\n"
-            "2023-11-14 22:13:40,1700000020,7,52.25,229.5\n"
-            "2023-11-14 22:13:50,1700000030,9,54,231\n");
+            "2023-11-14 22:13:20 +0000,1700000000,7,53.5,230\n"
+            "2023-11-14 22:13:30 +0000,1700000010,7,,0\n"
+            "2023-11-14 22:13:40 +0000,1700000020,7,52.25,229.5\n"
+            "2023-11-14 22:13:50 +0000,1700000030,9,54,231\n");
 }
 
 TEST_F(HistoryTool, ClearRefusals) {

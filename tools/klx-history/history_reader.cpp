@@ -136,6 +136,6 @@ std::string local_time_text(int64_t epoch) {
   std::tm tm{};
   localtime_r(&t, &tm);
   char buf[32];
-  std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
+  std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S %z", &tm);
   return buf;
 }

@@ -29,12 +29,9 @@ std::string summary(const korvantis_419_Data_t& d) {
     s << "AC" << i + 1 << " " << v(l.a) << "/" << v(l.b) << "/" << v(l.c) << " V " << v(l.f)
       << " Hz  ";
   }
-  const unsigned modules = std::min<unsigned>(d.rc_channel_count, RC_CHANNEL_MAX);
-  float total = 0.0f;
-  for (unsigned i = 0; i < modules; ++i) total += d.rcChannel[i].current.get();
   s << "RC " << v(d.rc_voltage) << " V " << unsigned(d.rc_channel_count) << " modules "
-    << record_fields::float_text(total) << " A  DC " << v(d.dc.voltage) << " V " << v(d.dc.current)
-    << " A";
+    << record_fields::rectifier_current_text(d) << " A  DC " << v(d.dc.voltage) << " V "
+    << v(d.dc.current) << " A";
   return s.str();
 }
 

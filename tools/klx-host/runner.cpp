@@ -17,6 +17,7 @@
 #include "klx/link.h"
 #include "klx/pmbus_protocol.h"
 #include "klx/poll_loop.h"
+#include "klx/round_diagnosis.h"
 #include "mqtt/mqtt_sink.h"
 #include "ops/ops_sinks.h"
 #include "ops/service_notify.h"
@@ -238,7 +239,7 @@ int Runner::open_line(LineSetup& l) {
       restore(s);
       open = s.dev->OpenPort() && open;
     }
-  if (!open) {
+  if (!open && !link.transport().connecting()) {
     if (link.transport().open_failed_for_good()) {
       std::cerr << "klx-host: " << where << ": " << link.last_error() << "\n";
       return kExitUsage;
@@ -379,7 +380,8 @@ bool Runner::watchdog(Clock::time_point now) {
     std::cerr << "klx-host: " << s.label << ": no round completed within " << o_.timeout_s
               << " s on " << loop_->line(s.line).transport().describe();
     if (!l.last_error().empty()) std::cerr << " (" << l.last_error() << ")";
-    std::cerr << "\n";
+    std::cerr << "\nklx-host: " << s.label << ": "
+              << klx::diagnose_round(klx::round_facts(*s.proto, l)) << "\n";
     return false;
   }
   return true;

@@ -5,15 +5,13 @@
 #include <cstring>
 
 #include "acquisition/record.h"
+#include "record_fields.h"
 
 namespace klxhost {
 namespace {
 
-std::string fixed1(float v) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.1f", static_cast<double>(v));
-  return buf;
-}
+// Values as klx-record and klx-history show them.
+std::string text(float v) { return record_fields::float_text(v); }
 
 std::string ac_part(const korvantis_419_Data_t& r) {
   const unsigned lines = std::min<unsigned>(r.ac.channel_count, AC_CHANNEL_MAX);
@@ -21,24 +19,22 @@ std::string ac_part(const korvantis_419_Data_t& r) {
   std::string s;
   for (unsigned i = 0; i < lines; ++i) {
     const auto& c = r.acChannel[i];
-    s += (i ? ", AC" : "AC") + std::to_string(i + 1) + " " + fixed1(c.a) + "/" + fixed1(c.b) + "/" +
-         fixed1(c.c) + " V " + fixed1(c.f) + " Hz";
+    s += (i ? ", AC" : "AC") + std::to_string(i + 1) + " " + text(c.a) + "/" + text(c.b) + "/" +
+         text(c.c) + " V " + text(c.f) + " Hz";
   }
   return s;
 }
 
 std::string rc_part(const korvantis_419_Data_t& r) {
   const unsigned n = std::min<unsigned>(r.rc_channel_count, RC_CHANNEL_MAX);
-  float total = 0.0f;
-  for (unsigned i = 0; i < n; ++i) total += r.rcChannel[i].current;
-  return "rectifiers " + std::to_string(n) + " at " + fixed1(r.rc_voltage) + " V " + fixed1(total) +
-         " A";
+  return "rectifiers " + std::to_string(n) + " at " + text(r.rc_voltage) + " V " +
+         record_fields::rectifier_current_text(r) + " A";
 }
 
 // A record of a system polled without its DC section holds zeros there.
 std::string dc_part(const korvantis_419_Data_t& r) {
   if (r.dc.voltage == 0.0f && r.dc.current == 0.0f) return "DC -";
-  return "DC " + fixed1(r.dc.voltage) + " V " + fixed1(r.dc.current) + " A";
+  return "DC " + text(r.dc.voltage) + " V " + text(r.dc.current) + " A";
 }
 
 }  // namespace

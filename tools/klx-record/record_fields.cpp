@@ -1,5 +1,7 @@
 #include "record_fields.h"
 
+#include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -63,6 +65,16 @@ struct ListPaths : Visitor {
 void walk(korvantis_419_Data_t& rec, Visitor& v) {
   Paths paths{"", v};
   rec.visit(paths);
+}
+
+std::string rectifier_current_text(const korvantis_419_Data_t& rec) {
+  const unsigned n = std::min<unsigned>(rec.rc_channel_count, RC_CHANNEL_MAX);
+  double total = 0.0;
+  for (unsigned i = 0; i < n; ++i) total += rec.rcChannel[i].current.get();
+  if (!std::isfinite(total)) return float_text(static_cast<float>(total));
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.*g", FLT_DIG, total);
+  return buf;
 }
 
 std::string float_text(float f) {

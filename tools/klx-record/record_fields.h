@@ -26,6 +26,10 @@ void walk(korvantis_419_Data_t& rec, Visitor& v);
 // Field text as shown to people: floats in the shortest form that reads back to the same float,
 // the invalid marker -0.1 as "invalid", non-finite values as "nan", "inf", "-inf".
 std::string float_text(float f);
+// The modules' currents added up (at most the record's 40 modules), to the 6 digits a float
+// holds for certain: a sum of floats carries rounding noise beyond them (6 x 10.13 A is 60.78 A,
+// not 60.780003 A).
+std::string rectifier_current_text(const korvantis_419_Data_t& rec);
 // update_time as "YYYY-MM-DD HH:MM:SS" (year from its two bytes, high byte first), and back.
 std::string time_text(const uint8_t (&t)[7]);
 bool parse_time(const std::string& text, uint8_t (&t)[7]);

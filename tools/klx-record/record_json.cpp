@@ -95,8 +95,9 @@ struct ToTable : Visitor {
     rows.emplace_back(p, record_fields::float_text(v.get()));
   }
   void u8(const std::string& p, uint8_t& v) override { rows.emplace_back(p, std::to_string(v)); }
+  // The record keeps the wall clock of the host that polled, without its zone.
   void time7(const std::string& p, uint8_t (&t)[7]) override {
-    rows.emplace_back(p, record_fields::time_text(t));
+    rows.emplace_back(p, record_fields::time_text(t) + " (local time of the polling host)");
   }
 };
 

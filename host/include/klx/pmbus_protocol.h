@@ -17,8 +17,10 @@ struct ProtocolCounters {
   uint64_t timeouts = 0;
   uint64_t unsolicited = 0;  // frames or errors while no answer was awaited
   uint8_t last_rtn = 0;
-  uint64_t wrong_group = 0;  // answers of another group than the command's, dropped
-  uint64_t commands = 0;     // commands this device sent
+  uint64_t wrong_group = 0;       // answers of another group than the command's, dropped
+  uint64_t commands = 0;          // commands this device sent
+  uint64_t rtn_by_code[8] = {};   // non-zero RTNs by code 1 to 7; [0] counts any other code
+  uint16_t last_rtn_command = 0;  // CID1 << 8 | CID2 of the command the last one answered
 };
 }  // namespace klx
 

@@ -45,6 +45,9 @@ class KLX_API Transport {
   // True after an open that no retry can mend (no such device, not a serial line, no permission,
   // held by another program): the error says what to do.
   virtual bool open_failed_for_good() const { return false; }
+  // open() returned false because the line is still being opened (a TCP connect in progress):
+  // call open() again soon to finish it. Nothing waits for it meanwhile.
+  virtual bool connecting() const { return false; }
 };
 
 // A serial device opened raw: `baud` (e.g. 9600), 8 data bits, no parity, 1 stop bit, no flow

@@ -1,9 +1,11 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <json/value.h>
 #include <json/writer.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -40,6 +42,28 @@ std::string folder_of(const std::string& path) {
   const size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
   return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// A run killed in the middle of a write leaves its temporary file (the cache's name, a dot and
+// mkstemp's six letters or digits). Only regular files of this user are removed.
+void remove_stale_temporaries(const std::string& path) {
+  const std::string folder = folder_of(path);
+  const size_t slash = path.rfind('/');
+  const std::string prefix = (slash == std::string::npos ? path : path.substr(slash + 1)) + ".";
+  DIR* dir = opendir(folder.c_str());
+  if (!dir) return;
+  while (const dirent* e = readdir(dir)) {
+    const std::string name = e->d_name;
+    if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) continue;
+    bool generated = true;
+    for (size_t i = prefix.size(); i < name.size(); ++i)
+      generated = generated && std::isalnum(static_cast<unsigned char>(name[i]));
+    const std::string full = folder + "/" + name;
+    struct stat st {};
+    if (generated && lstat(full.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid())
+      ::unlink(full.c_str());
+  }
+  closedir(dir);
 }
 
 bool write_all(int fd, const std::string& text) {
@@ -118,6 +142,7 @@ bool RecordCache::check_path(std::string& error) const {
 bool RecordCache::load(std::string& error) {
   if (path_.empty()) return true;
   if (!check_path(error)) return false;
+  remove_stale_temporaries(path_);
   if (access(path_.c_str(), F_OK) != 0 && errno == ENOENT) return true;
   std::string text;
   if (!read_file_capped(path_, kMaxFile, text, error)) return error = path_ + ": " + error, false;

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <iostream>
+#include <system_error>
 
 namespace klxhost {
 namespace {
@@ -13,6 +14,7 @@ constexpr size_t kMaxOrdered = 4096;
 constexpr unsigned kWindow = 16;
 constexpr int kKeepAlive = 30;
 constexpr std::chrono::seconds kMaxBackoff{30};
+constexpr size_t kMaxReasons = 8;
 
 struct LibInit {
   LibInit() { mosquitto_lib_init(); }
@@ -60,25 +62,33 @@ bool MqttChannel::start(std::string& error) {
 }
 
 // The network side: connect, serve the socket, and after any failure wait (1 s, doubling to
-// 30 s, back to 1 s once the broker accepts) and try again.
+// 30 s, back to 1 s once the broker accepts) and try again. Connections are opened without
+// waiting for them, so that stopping never waits for a broker that does not answer.
 void MqttChannel::run() {
-  int rc = mosquitto_connect(mosq_, p_.url.host.c_str(), p_.url.port, kKeepAlive);
+  int rc = mosquitto_connect_async(mosq_, p_.url.host.c_str(), p_.url.port, kKeepAlive);
   while (!stop_) {
     if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_loop(mosq_, 200, 1);
     if (rc == MOSQ_ERR_SUCCESS || stop_) continue;
     // A lost connection and a refusal by the broker were reported from the callbacks.
     if (rc != MOSQ_ERR_CONN_LOST && rc != MOSQ_ERR_NO_CONN && rc != MOSQ_ERR_CONN_REFUSED)
-      report(std::string("cannot connect: ") +
-             (rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc)));
+      report(
+          std::string("cannot connect: ") +
+          (rc == MOSQ_ERR_ERRNO ? std::generic_category().message(errno) : mosquitto_strerror(rc)) +
+          logged_error());
     std::chrono::seconds delay;
     {
       std::lock_guard<std::mutex> lock(mu_);
+      failing_ = true;
+      cv_.notify_all();
       delay = backoff_;
       backoff_ = std::min(backoff_ * 2, kMaxBackoff);
     }
     wait_backoff(delay);
-    if (!stop_) rc = mosquitto_reconnect(mosq_);
+    if (!stop_) rc = mosquitto_reconnect_async(mosq_);
   }
+  // Let the DISCONNECT go out: a connection that just vanishes makes the broker publish the last
+  // will after the host's own "offline".
+  for (int i = 0; i < 5 && rc == MOSQ_ERR_SUCCESS; ++i) rc = mosquitto_loop(mosq_, 100, 1);
 }
 
 void MqttChannel::wait_backoff(std::chrono::seconds delay) {
@@ -98,11 +108,12 @@ void MqttChannel::connected(int rc) {
   if (!p_.status_topic.empty()) mosquitto_subscribe(mosq_, nullptr, p_.status_topic.c_str(), 1);
   {
     std::lock_guard<std::mutex> lock(report_mu_);
-    if (!last_report_.empty()) std::cerr << "klx-host: " << p_.label << ": connected\n";
-    last_report_.clear();
+    if (!reported_.empty()) std::cerr << "klx-host: " << p_.label << ": connected\n";
+    reported_.clear();
   }
   std::lock_guard<std::mutex> lock(mu_);
   connected_ = true;
+  failing_ = false;
   inflight_ = 0;  // what libmosquitto still holds it sends again itself
   backoff_ = std::chrono::seconds(1);
   for (const auto& s : sticky_) outbox_.put_latest({s.first, s.second, true});
@@ -136,8 +147,19 @@ void MqttChannel::on_message(mosquitto*, void* self, const mosquitto_message* m)
   if (m->payloadlen == 6 && std::memcmp(m->payload, "online", 6) == 0) c->resend_sticky();
 }
 
+// libmosquitto's own account of a failure (the TLS library's reason) joins the failure's line.
 void MqttChannel::on_log(mosquitto*, void* self, int level, const char* text) {
-  if (level == MOSQ_LOG_ERR && text) static_cast<MqttChannel*>(self)->report(text);
+  if (level != MOSQ_LOG_ERR || !text) return;
+  auto* c = static_cast<MqttChannel*>(self);
+  std::lock_guard<std::mutex> lock(c->report_mu_);
+  c->log_error_.assign(text, strnlen(text, 512));
+}
+
+std::string MqttChannel::logged_error() {
+  std::lock_guard<std::mutex> lock(report_mu_);
+  std::string out = log_error_.empty() ? "" : " (" + log_error_ + ")";
+  log_error_.clear();
+  return out;
 }
 
 void MqttChannel::resend_sticky() {
@@ -146,12 +168,12 @@ void MqttChannel::resend_sticky() {
   pump_locked();
 }
 
-// One line per new reason, so that a broker refusing every few seconds does not flood the log.
-// Its own lock: libmosquitto may log from inside a call made under `mu_`.
+// Each reason once until the broker accepts, so that a broker refusing every few seconds (or a
+// TLS failure that libmosquitto logs besides returning it) does not flood the log. Its own
+// lock: libmosquitto may log from inside a call made under `mu_`.
 void MqttChannel::report(const std::string& what) {
   std::lock_guard<std::mutex> lock(report_mu_);
-  if (what == last_report_) return;
-  last_report_ = what;
+  if (reported_.size() >= kMaxReasons || !reported_.insert(what).second) return;
   std::cerr << "klx-host: " << p_.label << ": " << what << "; retrying\n";
 }
 
@@ -199,17 +221,19 @@ void MqttChannel::pump_locked() {
   }
 }
 
-// A host that stops right after starting may not be connected yet: it waits for that too.
+// A host that stops right after starting may not be connected yet: it waits for that too,
+// unless the broker is away or refuses.
 void MqttChannel::stop(std::chrono::steady_clock::time_point deadline) {
   if (!thread_.joinable()) return;
   {
     std::unique_lock<std::mutex> lock(mu_);
     pump_locked();
-    cv_.wait_until(lock, deadline, [this] { return inflight_ == 0 && outbox_.waiting() == 0; });
+    cv_.wait_until(lock, deadline,
+                   [this] { return failing_ || (inflight_ == 0 && outbox_.waiting() == 0); });
   }
+  mosquitto_disconnect(mosq_);  // queued before the thread may see `stop_`
   stop_ = true;
   cv_.notify_all();
-  mosquitto_disconnect(mosq_);
   thread_.join();
   // What was still waiting is lost with the process: say so when it held alarm transitions.
   std::lock_guard<std::mutex> lock(mu_);

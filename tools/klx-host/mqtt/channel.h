@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -64,6 +65,7 @@ class MqttChannel {
   void run();
   void connected(int rc);
   void report(const std::string& what);
+  std::string logged_error();
   void resend_sticky();
   void pump_locked();
   void wait_backoff(std::chrono::seconds delay);
@@ -78,12 +80,14 @@ class MqttChannel {
   Outbox outbox_;
   std::map<std::string, std::string> sticky_;
   bool connected_ = false;
+  bool failing_ = false;  // the last attempt to connect failed
   unsigned inflight_ = 0;
   uint64_t dropped_total_ = 0;
   std::chrono::seconds backoff_{1};
 
   std::mutex report_mu_;
-  std::string last_report_;
+  std::set<std::string> reported_;  // since the broker last accepted
+  std::string log_error_;           // libmosquitto's last error log line
 };
 
 }  // namespace klxhost
