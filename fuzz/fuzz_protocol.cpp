@@ -2,6 +2,7 @@
 // in arbitrary chunks, good and damaged answers, echoes of the commands, time-outs and a lost
 // line, while the device polls. Only a good answer with RTN 0 from the device's address and the
 // command's group may reach process_payload, and each one counts as an answer.
+#include <algorithm>
 #include <cstdlib>
 #include <deque>
 #include <memory>
@@ -94,7 +95,9 @@ void step(WatchedDevice& dev, klx::Link& link, ScriptedLine& line, FuzzInput& in
       line.put(line.last_command());
       break;
     case 5:
+      // The line's time moves with the device's: past any quiet interval and back-off.
       fuzz_clock::advance(2);
+      link.set_time(link.now() + std::chrono::seconds(2));
       dev.RefreshStatus();
       break;
     case 6:
@@ -104,7 +107,8 @@ void step(WatchedDevice& dev, klx::Link& link, ScriptedLine& line, FuzzInput& in
       line.lose();
       break;
     case 8:
-      link.maintain(klx::Link::Clock::time_point::max());
+      if (!link.is_open() && link.reconnect_due() != klx::Link::Clock::time_point::max())
+        link.maintain(std::max(link.now(), link.reconnect_due()));
       break;
     default:
       dev.Reset();
@@ -131,6 +135,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   klx::Link link(std::move(owned), 115200);
   // An exchange's time has always run out, so a time-out step ends it at once.
   link.set_answer_timeout(std::chrono::milliseconds(-1000));
+  link.set_time(klx::Link::Clock::time_point{});
   link.open();
   dev.set_link(&link);
   dev.line = &line;

@@ -24,6 +24,24 @@ constexpr std::array<uint8_t, 256> hex_table() {
 }
 constexpr std::array<uint8_t, 256> kHex = hex_table();
 
+// Decodes `pairs` pairs of hex characters to bytes and adds the characters to `sum`. Returns the
+// table values of all the characters or'ed together: kNotHex is set if one was not a digit.
+unsigned decode_pairs(const uint8_t* s, size_t pairs, uint8_t* out, unsigned& sum) {
+  unsigned bad = 0;
+  unsigned total = 0;
+  for (const uint8_t* const end = s + 2 * pairs; s != end; s += 2) {
+    const unsigned a = s[0];
+    const unsigned b = s[1];
+    const unsigned hi = kHex[a];
+    const unsigned lo = kHex[b];
+    bad |= hi | lo;
+    total += a + b;
+    *out++ = static_cast<uint8_t>(hi << 4 | lo);
+  }
+  sum += total;
+  return bad;
+}
+
 }  // namespace
 
 uint8_t frame_lchksum(uint16_t lenid) {
@@ -212,14 +230,9 @@ bool FrameParser::take_body(const uint8_t* s, size_t k) {
     i = 1;
   }
   if (i + 1 < in_info) {
-    uint8_t* out = info + (at + i) / 2;
-    for (; i + 1 < in_info; i += 2) {
-      const uint8_t hi = kHex[s[i]];
-      const uint8_t lo = kHex[s[i + 1]];
-      bad |= hi | lo;
-      sum += s[i] + s[i + 1];
-      *out++ = static_cast<uint8_t>(hi << 4 | lo);
-    }
+    const size_t pairs = (in_info - i) / 2;
+    bad |= decode_pairs(s + i, pairs, info + (at + i) / 2, sum);
+    i += 2 * pairs;
   }
   if (i < in_info) {
     half = kHex[s[i]];

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <iostream>
+#include <system_error>
 
 namespace klxhost {
 namespace {
@@ -70,9 +71,10 @@ void MqttChannel::run() {
     if (rc == MOSQ_ERR_SUCCESS || stop_) continue;
     // A lost connection and a refusal by the broker were reported from the callbacks.
     if (rc != MOSQ_ERR_CONN_LOST && rc != MOSQ_ERR_NO_CONN && rc != MOSQ_ERR_CONN_REFUSED)
-      report(std::string("cannot connect: ") +
-             (rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc)) +
-             logged_error());
+      report(
+          std::string("cannot connect: ") +
+          (rc == MOSQ_ERR_ERRNO ? std::generic_category().message(errno) : mosquitto_strerror(rc)) +
+          logged_error());
     std::chrono::seconds delay;
     {
       std::lock_guard<std::mutex> lock(mu_);
@@ -84,6 +86,9 @@ void MqttChannel::run() {
     wait_backoff(delay);
     if (!stop_) rc = mosquitto_reconnect_async(mosq_);
   }
+  // Let the DISCONNECT go out: a connection that just vanishes makes the broker publish the last
+  // will after the host's own "offline".
+  for (int i = 0; i < 5 && rc == MOSQ_ERR_SUCCESS; ++i) rc = mosquitto_loop(mosq_, 100, 1);
 }
 
 void MqttChannel::wait_backoff(std::chrono::seconds delay) {
@@ -226,9 +231,9 @@ void MqttChannel::stop(std::chrono::steady_clock::time_point deadline) {
     cv_.wait_until(lock, deadline,
                    [this] { return failing_ || (inflight_ == 0 && outbox_.waiting() == 0); });
   }
+  mosquitto_disconnect(mosq_);  // queued before the thread may see `stop_`
   stop_ = true;
   cv_.notify_all();
-  mosquitto_disconnect(mosq_);
   thread_.join();
   // What was still waiting is lost with the process: say so when it held alarm transitions.
   std::lock_guard<std::mutex> lock(mu_);
