@@ -5,7 +5,7 @@
 #include <netinet/in.h>
 #include <pwd.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -16,8 +16,6 @@
 
 #include "run_tool.h"
 #include "support/scratch.h"
-
-extern char** environ;
 
 namespace mqtt_test {
 
@@ -35,18 +33,26 @@ int free_port() {
 
 namespace {
 
+// The child dies with this process even when it is killed (a test that hangs and is killed by
+// CTest must not leave a broker behind); only async-signal-safe calls after fork().
 pid_t spawn(const std::vector<std::string>& args, const std::string& log) {
-  std::vector<char*> argv;
   std::vector<std::string> copy = args;
+  std::vector<char*> argv;
   for (auto& a : copy) argv.push_back(&a[0]);
   argv.push_back(nullptr);
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_addopen(&fa, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-  posix_spawn_file_actions_adddup2(&fa, 1, 2);
-  pid_t pid = -1;
-  if (posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), environ) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&fa);
+  const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+  if (fd < 0) return -1;
+  const pid_t parent = getpid();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(127);
+    dup2(fd, 1);
+    dup2(fd, 2);
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  close(fd);
   return pid;
 }
 

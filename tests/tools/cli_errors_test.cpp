@@ -42,6 +42,8 @@ TEST(CommandLine, MistakesExitTwoAndSayWhat) {
       {"klx-sim", {"--pty", "--address", "0"}, 2, "--address"},
       {"klx-probe", {"--bogus"}, 2, "unknown option --bogus"},
       {"klx-probe", {"--help"}, 0, "usage: klx-probe"},
+      // Started from the test's folder: the plug-in is found from the program's own.
+      {"klx-probe", {}, 0, "device type korvantis_419"},
   };
   for (const auto& r : rows) expect_row(r);
 }
