@@ -57,7 +57,7 @@ class Subscriber {
   // Waits (at most `limit`) until `done` holds for what was received (under the lock: `done`
   // must not call back into the subscriber).
   bool wait(const std::function<bool(const std::vector<Received>&)>& done,
-            std::chrono::milliseconds limit = std::chrono::milliseconds(10000));
+            std::chrono::milliseconds limit = std::chrono::milliseconds(30000));
   std::vector<Received> received();
   // The payloads received on `topic`, in order.
   std::vector<std::string> on(const std::string& topic);

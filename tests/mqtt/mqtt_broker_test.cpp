@@ -223,7 +223,7 @@ TEST_F(MqttExport, TransitionsOfABrokerOutageArriveAfterReconnection) {
     const std::string err((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     return err.find("alarm cleared") != std::string::npos;
   };
-  for (int i = 0; i < 1000 && !cleared(); ++i)
+  for (int i = 0; i < 3000 && !cleared(); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   const bool in_window = cleared();
   ASSERT_TRUE(broker.start());
