@@ -53,14 +53,14 @@ struct Options {
 };
 
 // "2:b.json" is the model of b.json at address 2; "2" alone the built-in model.
-sim::LineDevice device_of(const std::string& spec) {
-  const size_t colon = spec.find(':');
-  const std::string number = spec.substr(0, colon);
+sim::LineDevice device_of(const std::string& arg) {
+  const size_t colon = arg.find(':');
+  const std::string number = arg.substr(0, colon);
   char* end = nullptr;
   const long address = std::strtol(number.c_str(), &end, 10);
   if (number.empty() || *end != '\0' || address < 1 || address > 254)
-    throw std::runtime_error("--device " + spec + ": expected ADDRESS[:MODEL], ADDRESS 1 to 254");
-  const std::string path = colon == std::string::npos ? "" : spec.substr(colon + 1);
+    throw std::runtime_error("--device " + arg + ": expected ADDRESS[:MODEL], ADDRESS 1 to 254");
+  const std::string path = colon == std::string::npos ? "" : arg.substr(colon + 1);
   return {static_cast<uint8_t>(address),
           path.empty() ? sim::default_model() : sim::load_model_file(path)};
 }
@@ -68,7 +68,7 @@ sim::LineDevice device_of(const std::string& spec) {
 std::unique_ptr<klx::Peer> make_peer(const Options& o) {
   if (o.devices.empty()) return sim::make_simulator(o.model, static_cast<uint8_t>(o.address));
   std::vector<sim::LineDevice> line;
-  for (const auto& spec : o.devices) line.push_back(device_of(spec));
+  for (const auto& arg : o.devices) line.push_back(device_of(arg));
   return sim::make_line(std::move(line));
 }
 
