@@ -1,5 +1,7 @@
 // The pieces of the HTTP endpoint that need no running host: the listen address, the metrics
 // text for records with absent values, and the host-wide configuration.
+#ifdef KLX_HAVE_RUNNER
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -136,3 +138,5 @@ TEST(ServiceConfig, HttpListenAndSite) {
 
 }  // namespace
 }  // namespace klxhost
+
+#endif  // KLX_HAVE_RUNNER

@@ -15,6 +15,9 @@ constexpr unsigned kWindow = 16;
 constexpr int kKeepAlive = 30;
 constexpr std::chrono::seconds kMaxBackoff{30};
 constexpr size_t kMaxReasons = 8;
+// The network loop's wait for the socket: also how long a queued message may wait to be handed
+// over, since the poll loop never calls into libmosquitto itself.
+constexpr int kLoopWait = 50;
 
 struct LibInit {
   LibInit() { mosquitto_lib_init(); }
@@ -67,7 +70,10 @@ bool MqttChannel::start(std::string& error) {
 void MqttChannel::run() {
   int rc = mosquitto_connect_async(mosq_, p_.url.host.c_str(), p_.url.port, kKeepAlive);
   while (!stop_) {
-    if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_loop(mosq_, 200, 1);
+    if (rc == MOSQ_ERR_SUCCESS) {
+      publish_waiting();
+      rc = mosquitto_loop(mosq_, kLoopWait, 1);
+    }
     if (rc == MOSQ_ERR_SUCCESS || stop_) continue;
     // A lost connection and a refusal by the broker were reported from the callbacks.
     if (rc != MOSQ_ERR_CONN_LOST && rc != MOSQ_ERR_NO_CONN && rc != MOSQ_ERR_CONN_REFUSED)
@@ -89,6 +95,33 @@ void MqttChannel::run() {
   // Let the DISCONNECT go out: a connection that just vanishes makes the broker publish the last
   // will after the host's own "offline".
   for (int i = 0; i < 5 && rc == MOSQ_ERR_SUCCESS; ++i) rc = mosquitto_loop(mosq_, 100, 1);
+}
+
+// Hands waiting messages to libmosquitto, a window at a time. Only this thread calls into
+// libmosquitto, and never while holding `mu_`: its callbacks run on this thread and take `mu_`
+// themselves, and the poll loop only ever waits for `mu_` as long as a queue operation takes.
+void MqttChannel::publish_waiting() {
+  for (;;) {
+    MqttMessage m;
+    bool ordered = false;
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      if (resend_) {
+        resend_ = false;
+        for (const auto& s : sticky_) outbox_.put_latest({s.first, s.second, true});
+      }
+      if (!connected_ || inflight_ >= kWindow || !outbox_.take(m, ordered)) return;
+      ++inflight_;
+    }
+    const int rc =
+        mosquitto_publish(mosq_, nullptr, m.topic.c_str(), static_cast<int>(m.payload.size()),
+                          m.payload.data(), 1, m.retain);
+    if (rc == MOSQ_ERR_SUCCESS) continue;
+    std::lock_guard<std::mutex> lock(mu_);
+    --inflight_;
+    outbox_.give_back(std::move(m), ordered);
+    return;
+  }
 }
 
 void MqttChannel::wait_backoff(std::chrono::seconds delay) {
@@ -117,7 +150,6 @@ void MqttChannel::connected(int rc) {
   inflight_ = 0;  // what libmosquitto still holds it sends again itself
   backoff_ = std::chrono::seconds(1);
   for (const auto& s : sticky_) outbox_.put_latest({s.first, s.second, true});
-  pump_locked();
   cv_.notify_all();
 }
 
@@ -136,7 +168,6 @@ void MqttChannel::on_publish(mosquitto*, void* self, int) {
   auto* c = static_cast<MqttChannel*>(self);
   std::lock_guard<std::mutex> lock(c->mu_);
   if (c->inflight_ > 0) --c->inflight_;
-  c->pump_locked();
   c->cv_.notify_all();
 }
 
@@ -162,10 +193,10 @@ std::string MqttChannel::logged_error() {
   return out;
 }
 
+// Sent again from the network loop's next pass, outside this callback.
 void MqttChannel::resend_sticky() {
   std::lock_guard<std::mutex> lock(mu_);
-  for (const auto& s : sticky_) outbox_.put_latest({s.first, s.second, true});
-  pump_locked();
+  resend_ = true;
 }
 
 // Each reason once until the broker accepts, so that a broker refusing every few seconds (or a
@@ -197,27 +228,11 @@ void MqttChannel::put_sticky(MqttMessage m) {
 
 void MqttChannel::pump() {
   std::lock_guard<std::mutex> lock(mu_);
-  pump_locked();
   if (const size_t n = outbox_.take_dropped()) {
     dropped_total_ += n;
     std::cerr << "klx-host: " << p_.label << ": " << n
               << " alarm transitions dropped while the broker was away (" << dropped_total_
               << " in all)\n";
-  }
-}
-
-void MqttChannel::pump_locked() {
-  MqttMessage m;
-  bool ordered = false;
-  while (connected_ && inflight_ < kWindow && outbox_.take(m, ordered)) {
-    const int rc =
-        mosquitto_publish(mosq_, nullptr, m.topic.c_str(), static_cast<int>(m.payload.size()),
-                          m.payload.data(), 1, m.retain);
-    if (rc != MOSQ_ERR_SUCCESS) {
-      outbox_.give_back(std::move(m), ordered);
-      return;
-    }
-    ++inflight_;
   }
 }
 
@@ -227,7 +242,6 @@ void MqttChannel::stop(std::chrono::steady_clock::time_point deadline) {
   if (!thread_.joinable()) return;
   {
     std::unique_lock<std::mutex> lock(mu_);
-    pump_locked();
     cv_.wait_until(lock, deadline,
                    [this] { return failing_ || (inflight_ == 0 && outbox_.waiting() == 0); });
   }

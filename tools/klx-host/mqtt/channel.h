@@ -2,8 +2,9 @@
 
 // One connection to the broker, for one device (a client has one last will, and each device has
 // its own availability topic). The network side runs on the channel's own thread: connect,
-// reconnect with back-off, send and receive. The poll loop only queues messages in the bounded
-// outbox and hands the next ones to libmosquitto, a few in flight at a time.
+// reconnect with back-off, send and receive; only that thread calls into libmosquitto. The poll
+// loop only queues messages in the bounded outbox; the thread hands the next ones over, a few in
+// flight at a time.
 
 #include <mosquitto.h>
 
@@ -48,7 +49,7 @@ class MqttChannel {
   // (availability, discovery configs).
   void put_sticky(MqttMessage m);
 
-  // Hands waiting messages over while connected; reports dropped alarm transitions.
+  // Reports dropped alarm transitions (the channel's thread hands messages over).
   void pump();
   // Sends what waits until `deadline` at most, then disconnects and joins the thread.
   void stop(std::chrono::steady_clock::time_point deadline);
@@ -67,7 +68,7 @@ class MqttChannel {
   void report(const std::string& what);
   std::string logged_error();
   void resend_sticky();
-  void pump_locked();
+  void publish_waiting();
   void wait_backoff(std::chrono::seconds delay);
 
   ChannelParams p_;
@@ -81,6 +82,7 @@ class MqttChannel {
   std::map<std::string, std::string> sticky_;
   bool connected_ = false;
   bool failing_ = false;  // the last attempt to connect failed
+  bool resend_ = false;   // "online" on the status topic: the sticky messages again
   unsigned inflight_ = 0;
   uint64_t dropped_total_ = 0;
   std::chrono::seconds backoff_{1};
