@@ -183,15 +183,15 @@ TEST_F(MqttExport, AvailabilityFollowsTheLineAndTheLastWill) {
   ASSERT_EQ(first_line(sim), sim_port);
   const std::string config =
       site_config("tcp:127.0.0.1:" + sim_port, R"("url": ")" + broker.url() + R"(", "site": "s2")");
-  Background host = start_tool("klx-host", host_args(config, kBounded), fast_);
+  Background host = start_tool("klx-host", host_args(config, kBounded), fast_, Stdout::discard);
   const std::string topic = "klx/s2/7/availability";
   const bool up = live.wait(ends_with(topic, {"online"}));
   // Home Assistant announcing itself gets the configs again.
   const std::string config_topic = "homeassistant/sensor/klx_s2_7/rc_voltage/config";
   Subscriber configs(broker.port(), config_topic);
   EXPECT_TRUE(configs.wait([&](const Got& g) { return payloads(g, config_topic).size() == 1; }));
-  mqtt_test::run_program({"mosquitto_pub", "-p", std::to_string(broker.port()), "-t",
-                          "homeassistant/status", "-m", "online"});
+  mqtt_test::run_program({"mosquitto_pub", "-h", "127.0.0.1", "-p", std::to_string(broker.port()),
+                          "-t", "homeassistant/status", "-m", "online"});
   EXPECT_TRUE(configs.wait([&](const Got& g) { return payloads(g, config_topic).size() == 2; }));
   stop_tool(sim);
   const bool down = live.wait(ends_with(topic, {"online", "offline"}));
@@ -213,7 +213,7 @@ TEST_F(MqttExport, TransitionsOfABrokerOutageArriveAfterReconnection) {
   Subscriber durable(broker.port(), "klx/s3/7/alarm/#", "checker", true);
   const std::string config =
       site_config("", R"("url": ")" + broker.url() + R"(", "site": "s3", "discovery": false)", 16);
-  Background host = start_tool("klx-host", host_args(config, kBounded), fast_);
+  Background host = start_tool("klx-host", host_args(config, kBounded), fast_, Stdout::discard);
   Subscriber first(broker.port(), "klx/s3/7/availability");
   ASSERT_TRUE(first.wait(ends_with("klx/s3/7/availability", {"online"})));
   broker.stop();

@@ -68,7 +68,7 @@ TEST(RunnerClockJumps, SetBackAnHourAndForwardADayWhilePolling) {
   Background host = start_tool("klx-host",
                                {"--plugin", KLX_PLUGIN_PATH, "--config", config, "--rounds",
                                 std::to_string(kRounds), "--trace", trace, "--timeout", "20"},
-                               env);
+                               env, Stdout::discard);
   ASSERT_TRUE(published(trace, 5));
   set_offset(clock, "-3600");
   ASSERT_TRUE(published(trace, 10));

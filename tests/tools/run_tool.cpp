@@ -101,7 +101,7 @@ ToolRun run_tool(const std::string& program, const std::vector<std::string>& arg
 }
 
 Background start_tool(const std::string& program, const std::vector<std::string>& args,
-                      const std::vector<std::string>& env) {
+                      const std::vector<std::string>& env, Stdout out) {
   const Argv argv(program, args);
   const Env envp(env);
   Background b;
@@ -110,7 +110,10 @@ Background start_tool(const std::string& program, const std::vector<std::string>
   b.err_path = temp_path("err");
   posix_spawn_file_actions_t fa;
   posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_adddup2(&fa, pipe_fds[1], 1);
+  if (out == Stdout::pipe)
+    posix_spawn_file_actions_adddup2(&fa, pipe_fds[1], 1);
+  else
+    posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&fa, 2, b.err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   if (posix_spawn(&b.pid, argv.path.c_str(), &fa, nullptr, argv.p.data(), envp.p.data()) != 0)
     b.pid = -1;

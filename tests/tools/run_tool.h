@@ -22,8 +22,11 @@ struct Background {
   int out_fd = -1;
   std::string err_path;
 };
+// Standard output goes to a pipe that first_line() reads, or, for a program whose output nobody
+// reads, to /dev/null: an undrained pipe fills and stops the program at its next write.
+enum class Stdout { pipe, discard };
 Background start_tool(const std::string& program, const std::vector<std::string>& args,
-                      const std::vector<std::string>& env = {});
+                      const std::vector<std::string>& env = {}, Stdout out = Stdout::pipe);
 // The first line the program writes (without its line feed); empty if it ends or stays silent
 // for `limit_ms`.
 std::string first_line(Background& b, int limit_ms = 10000);
