@@ -33,6 +33,11 @@ set(ENV{PKG_CONFIG_PATH} "")
 set(ENV{PKG_CONFIG_LIBDIR} "${klx_target_libdir}/pkgconfig")
 set(ENV{PKG_CONFIG_SYSROOT_DIR} "${KLX_MIPSEL_SYSROOT}")
 
+# The target's jsoncpp lies in /usr/lib/mipsel-linux-gnu on the controller: its unpacked copy here
+# is a system folder for the build, so no RUNPATH names it (the emulator's LD_LIBRARY_PATH finds it
+# for the tests).
+list(APPEND CMAKE_PLATFORM_IMPLICIT_LINK_DIRECTORIES "${klx_target_libdir}")
+
 # The linker resolves libjsoncpp.so.25 needed by libklxhost.so when linking programs against it.
 foreach(kind EXE SHARED MODULE)
   set(CMAKE_${kind}_LINKER_FLAGS_INIT "-Wl,-rpath-link,${klx_target_libdir}")
