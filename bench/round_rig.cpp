@@ -182,19 +182,24 @@ RoundRig::RoundRig(Deferred, int mode, klx::DeviceEvents* events)
 }
 
 // Configured as klx-host does it: identity, address, the host's tables, then InitSetting.
-void RoundRig::create_device() {
-  const DeviceSetup s = device_setup(mode_);
+std::unique_ptr<korvantis_419> make_device(const DeviceSetup& s, uint32_t data_id, uint8_t address,
+                                           klx::DeviceEvents& events) {
   Json::Value settings;
   if (!Json::Reader().parse(s.settings_json, settings))
     throw std::runtime_error("bad bench settings");
-  dev_ = std::make_unique<korvantis_419>();
-  dev_->set_events(events_);
-  dev_->Init(std::weak_ptr<KLXController>(), kDataId, settings);
-  dev_->address_ = kAddress;
-  dev_->alarm_levels_ = s.alarm_levels;
-  dev_->thresholds_ = s.thresholds;
-  dev_->ao_settings_ = s.ao_settings;
-  dev_->InitSetting(settings);
+  auto dev = std::make_unique<korvantis_419>();
+  dev->set_events(&events);
+  dev->Init(std::weak_ptr<KLXController>(), data_id, settings);
+  dev->address_ = address;
+  dev->alarm_levels_ = s.alarm_levels;
+  dev->thresholds_ = s.thresholds;
+  dev->ao_settings_ = s.ao_settings;
+  dev->InitSetting(settings);
+  return dev;
+}
+
+void RoundRig::create_device() {
+  dev_ = make_device(device_setup(mode_), kDataId, kAddress, *events_);
   dev_->set_link(&loop_->line(0));
   if (!dev_->OpenPort()) throw std::runtime_error("bench line does not open");
   loop_->add_device(0, dev_.get());

@@ -51,6 +51,10 @@ struct DeviceSetup {
   std::map<std::string, KLXVDevice::BAOSetting> ao_settings;
 };
 DeviceSetup device_setup(int mode);
+// A device set up as the host does it (Init, address, tables, InitSetting), its calls going to
+// `events`; the caller gives it a line.
+std::unique_ptr<korvantis_419> make_device(const DeviceSetup& s, uint32_t data_id, uint8_t address,
+                                           klx::DeviceEvents& events);
 // The same as a klx-host configuration file (one device, data identifier 1, address 1).
 std::string host_config_json(int mode, const std::string& port);
 

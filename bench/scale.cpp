@@ -99,21 +99,6 @@ double cpu_seconds() {
   return static_cast<double>(ts.tv_sec) + ts.tv_nsec * 1e-9;
 }
 
-std::unique_ptr<korvantis_419> make_device(const bench::DeviceSetup& s, uint32_t data_id,
-                                           uint8_t address, klx::DeviceEvents& events) {
-  Json::Value settings;
-  Json::Reader().parse(s.settings_json, settings);
-  auto dev = std::make_unique<korvantis_419>();
-  dev->set_events(&events);
-  dev->Init(std::weak_ptr<KLXController>(), data_id, settings);
-  dev->address_ = address;
-  dev->alarm_levels_ = s.alarm_levels;
-  dev->thresholds_ = s.thresholds;
-  dev->ao_settings_ = s.ao_settings;
-  dev->InitSetting(settings);
-  return dev;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -145,8 +130,8 @@ int main(int argc, char** argv) {
   std::vector<std::unique_ptr<korvantis_419>> devices;
   for (size_t i = 0; i < n; ++i) {
     const size_t line = i % lines;
-    devices.push_back(make_device(setup, static_cast<uint32_t>(i + 1),
-                                  static_cast<uint8_t>(i / lines + 1), events));
+    devices.push_back(bench::make_device(setup, static_cast<uint32_t>(i + 1),
+                                         static_cast<uint8_t>(i / lines + 1), events));
     devices.back()->set_link(&loop.line(line));
     devices.back()->OpenPort();
     loop.add_device(line, devices.back().get());
