@@ -26,13 +26,13 @@ bool read_analog_line(ByteReader& r, Line& line, bool has_tower) {
   (diag::Line() << "a " << diag::Hex{a[0]} << ' ' << diag::Hex{a[1]} << ' ' << diag::Hex{a[2]}
                 << ' ' << diag::Hex{a[3]} << '\n')
       .write();
-  std::cout << "parse40_41 acChannel.a is " << diag::Float{line.a.get()} << std::endl;
+  (diag::CoutLine() << "parse40_41 acChannel.a is " << diag::Float{line.a.get()}).end();
   if (!r.value(line.b, 0.0f) || !r.value(line.c, 0.0f) || !r.value(line.f, 0.0f)) return false;
   if (has_tower && !r.skip_block(4)) return false;
   if (!r.u8(line.p40_41_count)) return false;
   const unsigned extra = line.p40_41_count;
   if (extra > Line::P40_41_SIZE())
-    std::cout << "acChannel.p40_41_count " << static_cast<char>(extra) << std::endl;
+    (diag::CoutLine() << "acChannel.p40_41_count " << static_cast<char>(extra)).end();
   return r.values(line.p40_41, extra, Line::P40_41_SIZE(), kInvalidValue);
 }
 
@@ -60,7 +60,8 @@ int pmbuspower_419<Data, SpId>::parse40_41(const unsigned char* p, int len) {
   using Line = std::remove_reference_t<decltype(d.acChannel[0])>;
   ByteReader r(p, len);
   if (!r.u8(d.ac.channel_count)) return -1;
-  std::cout << "parse40_41 channel_count is " << static_cast<char>(d.ac.channel_count) << std::endl;
+  (diag::CoutLine() << "parse40_41 channel_count is " << static_cast<char>(d.ac.channel_count))
+      .end();
   const unsigned lines = d.ac.channel_count;
   for (unsigned i = 0; i < lines; ++i) {
     Line dropped{};
@@ -107,13 +108,13 @@ int pmbuspower_419<Data, SpId>::parse40_44(const unsigned char* p, int len) {
   ByteReader r(p, len);
   uint8_t lines = 0;
   if (r.u8(lines)) {
-    std::cout << "channel is " << static_cast<int>(lines) << std::endl;
+    (diag::CoutLine() << "channel is " << static_cast<int>(lines)).end();
     ac_wire::read_alarm_line(r, d.acChannel[0], has_tower_);
     ac_wire::read_alarm_line(r, d.acChannel[1], has_tower_);
     r.u8(d.ac.ac_a_alarm);
     r.u8(d.ac.ac_b_alarm);
     r.u8(d.ac.ac_c_alarm);
   }
-  if (!r.ok()) std::cout << "PMBusPowerAC:ProcotolError read 40_44 read overflow" << std::endl;
+  if (!r.ok()) (diag::CoutLine() << "PMBusPowerAC:ProcotolError read 40_44 read overflow").end();
   return r.consumed();
 }

@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "device/clock.h"
+#include "device/diag_text.h"
 #include "device/uni_data_device.h"
 #include "klx/ttime.h"
 
@@ -23,7 +24,7 @@ void UniDataDevice<Data, Protocol, SpId>::RoundDone() {
   this->round_flag_ = 1;
   this->batch_result_ = false;
   this->RunCheckThreshold();
-  std::cout << "rvSize is " << static_cast<int>(this->rules_.size()) << std::endl;
+  (diag::CoutLine() << "rvSize is " << static_cast<int>(this->rules_.size())).end();
   const bool evaluated = this->DoBatchCheckThreshold(this->rules_);
   this->batch_result_ = evaluated || this->batch_result_;
   this->SaveDeviceHistory(record, sizeof(Data));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <cstring>
 #include <iterator>
 #include <map>
@@ -13,7 +14,7 @@
 // Maker of the level-gated boolean rules of one round. The level of a code is read as the map's
 // subscript reads it, so a code without a level is added with level 0, as the host expects; such
 // a code makes no rule and its condition is never computed. Codes and names live in buffers that
-// serve every rule, so a round does not build a string per rule.
+// serve every rule and that the device keeps, so a round builds no string of its own.
 //
 // A GatedRules lives for one round's rules only: it keeps positions in `alarm_levels_`, which the
 // host may replace between rounds.
@@ -40,11 +41,17 @@ class GatedRules {
     }
 
    private:
-    // Codes are twelve characters: compared as such without a library call.
+    // Codes are twelve characters: compared as two words, without a library call.
     static bool same(const std::string& a, const std::string& b) {
       if (a.size() != b.size()) return false;
-      if (a.size() == 12) return std::memcmp(a.data(), b.data(), 12) == 0;
-      return a == b;
+      if (a.size() != 12) return a == b;
+      uint64_t a8, b8;
+      uint32_t a4, b4;
+      std::memcpy(&a8, a.data(), 8);
+      std::memcpy(&b8, b.data(), 8);
+      std::memcpy(&a4, a.data() + 8, 4);
+      std::memcpy(&b4, b.data() + 8, 4);
+      return ((a8 ^ b8) | (a4 ^ b4)) == 0;
     }
 
     Levels::iterator at_;
@@ -84,7 +91,8 @@ class GatedRules {
     friend class GatedRules;
   };
 
-  explicit GatedRules(KLXVDevice& dev) : dev_(dev) {}
+  GatedRules(KLXVDevice& dev, RuleBuffers& buffers)
+      : dev_(dev), code_(buffers.code), name_(buffers.name), text_(buffers.text) {}
 
   // A rule with a fixed code and name. `active` is called only when the code has a level.
   template <class Cond>
@@ -114,8 +122,8 @@ class GatedRules {
  private:
   KLXVDevice& dev_;
   Cursor fixed_;
-  std::string code_;
-  std::string name_;
-  std::string text_;
+  std::string& code_;
+  std::string& name_;
+  std::string& text_;
   const std::string one_ = "1";
 };

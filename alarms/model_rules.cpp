@@ -24,7 +24,7 @@ void korvantis_419::RunCheckThreshold() {
   pmbuspower_419::RunCheckThreshold();
   if (b_mode_ != 2) return;
 
-  GatedRules rules(*this);
+  GatedRules rules(*this, rule_buffers_);
   const unsigned stored = std::min<unsigned>(data_.rc_channel_count, std::size(data_.rcChannel));
   GatedRules::Series comm(comm_texts_, "12060004", "", "#48V整流模块通信状态告警");
   for (unsigned n = 1; n <= stored; ++n) {

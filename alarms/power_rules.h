@@ -1,7 +1,6 @@
 #pragma once
 
 #include <algorithm>
-#include <boost/lexical_cast.hpp>
 #include <iterator>
 #include <string>
 
@@ -209,7 +208,7 @@ void mode2_dc(Dev& dev, GatedRules& rules) {
   const auto& data = dev.data_;
   const float volts = data.dc.voltage;
   std::string& text = rules.text();
-  text = boost::lexical_cast<std::string>(volts);
+  rule_text::assign_lexical(text, volts);
   rules.add("210600320010", text, "48V直流系统直流总电压过低告警",
             [&] { return volts < rules.threshold(); });
   rules.add("210600330010", text, "48V直流系统直流总电压超低告警",
@@ -221,7 +220,7 @@ void mode2_dc(Dev& dev, GatedRules& rules) {
 
 template <class Dev>
 void mode2(Dev& dev) {
-  GatedRules rules(dev);
+  GatedRules rules(dev, dev.rule_buffers_);
   if (dev.has_ac_) mode2_ac(dev, rules);
   mode2_modules(dev, rules);
   if (dev.has_dc_) mode2_dc(dev, rules);

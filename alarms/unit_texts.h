@@ -9,3 +9,11 @@ struct UnitTexts {
   std::vector<std::string> codes;
   std::vector<std::string> names;
 };
+
+// The buffers of a round's fixed rules (a code, a name, a text of measured values), kept by the
+// device so that no round allocates them again.
+struct RuleBuffers {
+  std::string code;
+  std::string name;
+  std::string text;
+};

@@ -75,4 +75,5 @@ class pmbuspower_419 : public UniDataDevice<Data, PMBusProtocol, SpId> {
   // Codes and names of the mode-2 unit rules (module run states, both panels' fuses), written
   // once and kept.
   UnitTexts unit_texts_[4];
+  RuleBuffers rule_buffers_;
 };

@@ -10,8 +10,6 @@
 namespace klx {
 namespace {
 
-void put_byte(std::string& out, uint8_t b) { append_hex(out, &b, 1, true); }
-
 // The value of each byte as a hex digit, upper or lower case; kNotHex for every other byte.
 constexpr uint8_t kNotHex = 0x80;
 constexpr std::array<uint8_t, 256> hex_table() {
@@ -67,17 +65,25 @@ void encode_frame_into(std::string& out, uint8_t ver, uint8_t adr, uint8_t cid1,
   if (n > kFrameMaxInfoBytes) throw std::length_error("frame info longer than LENID allows");
   const auto lenid = static_cast<uint16_t>(n * 2);
   const auto length = static_cast<uint16_t>((frame_lchksum(lenid) << 12) | lenid);
-  out.clear();
-  out.reserve(1 + kFrameHeaderChars + n * 2 + kFrameChecksumChars + 1);
-  out += static_cast<char>(kFrameSoi);
+  // Sized once and written in place; the characters are summed as they are written.
+  out.resize(1 + kFrameHeaderChars + n * 2 + kFrameChecksumChars + 1);
+  char* at = &out[0];
+  unsigned sum = 0;
+  const auto put = [&](uint8_t b) {
+    at[1] = hex_char(b >> 4, true);
+    at[2] = hex_char(b, true);
+    sum += static_cast<unsigned char>(at[1]) + static_cast<unsigned char>(at[2]);
+    at += 2;
+  };
+  *at = static_cast<char>(kFrameSoi);
   for (uint8_t b : {ver, adr, cid1, cid2, static_cast<uint8_t>(length >> 8),
                     static_cast<uint8_t>(length & 0xFF)})
-    put_byte(out, b);
-  for (size_t i = 0; i < n; ++i) put_byte(out, info[i]);
-  const uint16_t sum = frame_chksum(out.data() + 1, out.size() - 1);
-  put_byte(out, static_cast<uint8_t>(sum >> 8));
-  put_byte(out, static_cast<uint8_t>(sum & 0xFF));
-  out += static_cast<char>(kFrameEoi);
+    put(b);
+  for (size_t i = 0; i < n; ++i) put(info[i]);
+  const auto chksum = static_cast<uint16_t>(~sum + 1);
+  put(static_cast<uint8_t>(chksum >> 8));
+  put(static_cast<uint8_t>(chksum & 0xFF));
+  at[1] = static_cast<char>(kFrameEoi);
 }
 
 const char* frame_error_name(FrameError e) {
