@@ -87,8 +87,11 @@ inline void keep(std::string& text, Spare& spare) {
     spare.push_back(std::move(text));
 }
 
-void fill(rule_value& rule, const std::string& key, const std::string& alarm_id,
-          const std::string& text1, const std::string& text2) {
+// Inlined into both callers: made out of line, the call and its spills cost a tenth of a rule.
+inline __attribute__((always_inline)) void fill(rule_value& rule, const std::string& key,
+                                                const std::string& alarm_id,
+                                                const std::string& text1,
+                                                const std::string& text2) {
   if (Spare* pool = spare()) {
     copy_text(rule.key, key, *pool);
     copy_text(rule.alarm_id, alarm_id, *pool);
