@@ -24,75 +24,36 @@ struct Float {
 
 // Whether a stream writes numbers in its default way: decimal, no padding, six digits, the
 // classic locale. A stream set otherwise gets the stream's own formatting.
-inline bool plain(const std::ostream& os) {
-  return os.flags() == (std::ios_base::dec | std::ios_base::skipws) && os.precision() == 6 &&
-         os.width() == 0 && os.getloc() == std::locale::classic();
-}
+bool plain(const std::ostream& os);
 
-inline std::ostream& operator<<(std::ostream& os, Float f) {
-  if (!plain(os)) return os << f.v;
-  char text[32];
-  return os.write(text, float_text::general(text, f.v, 6) - text);
-}
+std::ostream& operator<<(std::ostream& os, Float f);
 
 // One std::cout line ended by std::endl, built in a buffer and written in one call, then flushed
 // as std::endl flushes: the same characters as the pieces inserted one by one, which a stream
 // that is not plain gets instead.
 class CoutLine {
  public:
-  CoutLine() : plain_(plain(std::cout)) {}
+  CoutLine();
   CoutLine(const CoutLine&) = delete;
   CoutLine& operator=(const CoutLine&) = delete;
 
-  CoutLine& operator<<(const char* text) { return piece(text, std::strlen(text), text); }
-  CoutLine& operator<<(char c) { return piece(&c, 1, c); }
-  CoutLine& operator<<(int v) { return number(v); }
-  CoutLine& operator<<(unsigned v) { return number(v); }
-  CoutLine& operator<<(long v) { return number(v); }
-  CoutLine& operator<<(unsigned long v) { return number(v); }
-  CoutLine& operator<<(Float f) {
-    char text[32];
-    return piece(text, static_cast<size_t>(float_text::general(text, f.v, 6) - text), f);
-  }
+  CoutLine& operator<<(const char* text);
+  CoutLine& operator<<(char c);
+  CoutLine& operator<<(int v);
+  CoutLine& operator<<(unsigned v);
+  CoutLine& operator<<(long v);
+  CoutLine& operator<<(unsigned long v);
+  CoutLine& operator<<(Float f);
 
   // The end of the line: what std::endl does.
-  void end() {
-    if (!plain_) {
-      std::cout << std::endl;
-      return;
-    }
-    buf_[n_++] = '\n';  // room for it is always kept
-    std::cout.write(buf_, static_cast<std::streamsize>(n_));
-    std::cout.flush();
-    n_ = 0;
-  }
+  void end();
 
  private:
-  template <class Int>
-  CoutLine& number(Int v) {
-    char text[24];
-    return piece(text, static_cast<size_t>(std::to_chars(text, text + sizeof text, v).ptr - text),
-                 v);
-  }
-
   template <class Value>
-  CoutLine& piece(const char* text, size_t n, const Value& value) {
-    if (!plain_) {
-      std::cout << value;
-      return *this;
-    }
-    if (n > sizeof buf_ - 1 - n_) {  // a long line goes out in parts
-      std::cout.write(buf_, static_cast<std::streamsize>(n_));
-      n_ = 0;
-      if (n > sizeof buf_ - 1) {
-        std::cout.write(text, static_cast<std::streamsize>(n));
-        return *this;
-      }
-    }
-    std::memcpy(buf_ + n_, text, n);
-    n_ += n;
-    return *this;
-  }
+  CoutLine& pass(const Value& value);
+  template <class Int>
+  CoutLine& number(Int v);
+  void put(const char* text, size_t n);
 
   char buf_[160];
   size_t n_ = 0;
