@@ -60,8 +60,11 @@ void input_power_rule(Dev& dev) {
   for (unsigned i = 0; i < stored; ++i) {
     if (line_live(dev, data.acChannel[i])) live = true;
   }
-  const std::string name = "输入电源中断告警";
-  dev.CheckThresholdBool(1, "PowerOff", "419415001", name, name, !live, 100);
+  // Written once: the name is too long to be made without allocating.
+  static const std::string key = "PowerOff";
+  static const std::string id = "419415001";
+  static const std::string name = "输入电源中断告警";
+  dev.CheckThresholdBool(1, key, id, name, name, !live, 100);
 }
 
 // The present phases of `line` under the identifiers of slot 0 (line 1) or 1 (line 2). Every
