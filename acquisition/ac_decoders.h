@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdio>
-#include <iostream>
 #include <iterator>
 #include <type_traits>
 

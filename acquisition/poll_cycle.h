@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <iostream>
 
 #include "device/clock.h"
 #include "device/diag_text.h"

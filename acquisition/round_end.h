@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstring>
-#include <iostream>
 
 #include "device/clock.h"
 #include "device/diag_text.h"

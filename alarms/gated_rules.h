@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstdint>
 #include <cstring>
 #include <iterator>
 #include <map>
@@ -41,17 +40,11 @@ class GatedRules {
     }
 
    private:
-    // Codes are twelve characters: compared as two words, without a library call.
+    // Codes are twelve characters: compared as such without a library call.
     static bool same(const std::string& a, const std::string& b) {
       if (a.size() != b.size()) return false;
-      if (a.size() != 12) return a == b;
-      uint64_t a8, b8;
-      uint32_t a4, b4;
-      std::memcpy(&a8, a.data(), 8);
-      std::memcpy(&b8, b.data(), 8);
-      std::memcpy(&a4, a.data() + 8, 4);
-      std::memcpy(&b4, b.data() + 8, 4);
-      return ((a8 ^ b8) | (a4 ^ b4)) == 0;
+      if (a.size() == 12) return std::memcmp(a.data(), b.data(), 12) == 0;
+      return a == b;
     }
 
     Levels::iterator at_;

@@ -4,9 +4,6 @@
 #include <charconv>
 #include <clocale>
 #include <cstdio>
-#include <cstring>
-#include <iostream>
-#include <locale>
 #include <ostream>
 
 #include "device/float_text.h"
