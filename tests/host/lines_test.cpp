@@ -88,16 +88,16 @@ TEST(ReplayScript, BadLinesAreRefusedWithTheirNumber) {
 struct Server {
   int listener = -1;
   uint16_t port = 0;
-  Server() {
+  sockaddr_in addr{};
+  explicit Server(int backlog = 4) {
     listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    listen(listener, 4);
-    socklen_t len = sizeof a;
-    getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
-    port = ntohs(a.sin_port);
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    listen(listener, backlog);
+    socklen_t len = sizeof addr;
+    getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+    port = ntohs(addr.sin_port);
   }
   ~Server() { close(listener); }
   int accept_one() { return accept(listener, nullptr, nullptr); }
@@ -163,21 +163,14 @@ TEST(TcpLine, BackOffGrowsWhileNobodyListens) {
 // A device server that takes no connection (its listen queue is full) holds no one up: open()
 // returns at once with the connection in progress, and gives it up after 2 s of the link's time.
 TEST(TcpLine, ConnectionInProgressDoesNotWaitAndIsGivenUp) {
-  const int listener = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  listen(listener, 0);
-  socklen_t len = sizeof a;
-  getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+  Server server(0);
   std::vector<int> fillers;  // connections that fill the queue; later SYNs go unanswered
   for (int i = 0; i < 4; ++i) {
     fillers.push_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
-    connect(fillers.back(), reinterpret_cast<sockaddr*>(&a), sizeof a);
+    connect(fillers.back(), reinterpret_cast<sockaddr*>(&server.addr), sizeof server.addr);
   }
   auto t = klx::Link::Clock::now();
-  klx::Link link(klx::make_tcp_transport("127.0.0.1", ntohs(a.sin_port)));
+  klx::Link link(klx::make_tcp_transport("127.0.0.1", server.port));
   link.set_time(t);
   EXPECT_FALSE(link.open());
   if (link.transport().connecting()) {  // a kernel that answers every SYN leaves nothing to test
@@ -188,7 +181,6 @@ TEST(TcpLine, ConnectionInProgressDoesNotWaitAndIsGivenUp) {
     EXPECT_NE(link.last_error().find("timed out"), std::string::npos) << link.last_error();
   }
   for (int fd : fillers) close(fd);
-  close(listener);
 }
 
 TEST(SerialLine, MissingDeviceAndUnsupportedSpeedAreReported) {
