@@ -9,8 +9,8 @@
 
 #include "acquisition/record.h"
 #include "config.h"
-#include "ops/http_server.h"
-#include "ops/metrics.h"
+#include "http_server.h"
+#include "metrics.h"
 
 namespace klxhost {
 namespace {

@@ -4,9 +4,9 @@
 #include <json/reader.h>
 
 #include "config.h"
-#include "mqtt/outbox.h"
-#include "mqtt/settings.h"
-#include "mqtt/topics.h"
+#include "outbox.h"
+#include "settings.h"
+#include "topics.h"
 
 namespace klxhost {
 namespace {

@@ -19,7 +19,7 @@
 
 #include "klx/store.h"
 #include "klx/vdevice.h"
-#include "mqtt/settings.h"
+#include "settings.h"
 
 namespace klxhost {
 
