@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "klx/site_model.h"
 #include "klx/store.h"
 
 namespace klxhost {
@@ -24,6 +25,8 @@ struct RoundEvent {
   std::time_t time = 0;
   const std::vector<uint8_t>* record = nullptr;
   std::chrono::duration<double> duration{0};  // since the device's previous round (or start)
+  // The device's site model after this round: what every export reads instead of the record.
+  const klx::DeviceModel* model = nullptr;
 };
 
 // A raise or a clear, as the alarm book decided it.
