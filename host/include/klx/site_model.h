@@ -5,14 +5,14 @@
 // it; none of them reads the record by offset or by key. Absent values and absent hardware are
 // decided here and nowhere else.
 
+#include <json/value.h>
+
 #include <array>
 #include <cstdint>
 #include <ctime>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <json/value.h>
 
 #include "klx/frame.h"
 #include "klx/link.h"
@@ -38,17 +38,17 @@ struct DeviceLayout {
 DeviceLayout layout_of_settings(const Json::Value& settings);
 
 struct AcLine {
-  unsigned number = 0;      // 1-based
-  Reading phase[3];         // A, B, C; absent when the phase is not configured
+  unsigned number = 0;  // 1-based
+  Reading phase[3];     // A, B, C; absent when the phase is not configured
   Reading frequency;
   uint8_t phase_alarm[3] = {};
   uint8_t frequency_alarm = 0;
 };
 
 struct AcSection {
-  bool present = false;      // configured, and the record holds a round
-  std::vector<AcLine> lines; // the lines the plant reports, at most 2
-  Reading trailing[3];       // the three values after the line blocks
+  bool present = false;           // configured, and the record holds a round
+  std::vector<AcLine> lines;      // the lines the plant reports, at most 2
+  Reading trailing[3];            // the three values after the line blocks
   std::vector<uint8_t> switches;  // one state byte per input switch (airlock)
   uint8_t alarm[3] = {};          // the three trailing alarm bytes
 };
@@ -138,7 +138,8 @@ struct DeviceModel {
 constexpr std::time_t kNoRoundTimeout = 60;
 
 // Up: a round within the time-out, the line open and no communication alarm active.
-bool device_up(const DeviceModel& d, std::time_t now, std::time_t no_round_timeout = kNoRoundTimeout);
+bool device_up(const DeviceModel& d, std::time_t now,
+               std::time_t no_round_timeout = kNoRoundTimeout);
 // Seconds since the last round; -1 before the first.
 double age_seconds(const DeviceModel& d, std::time_t now);
 

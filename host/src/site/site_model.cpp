@@ -23,7 +23,8 @@ Reading reading(const le_f32& v) {
 bool option(const Json::Value& app, const char* key, bool fallback) {
   const Json::Value& v = app[key];
   if (v.isNull()) return fallback;
-  return std::atoi(v.isString() ? v.asCString() : v.toStyledString().c_str()) != 0;
+  const std::string text = v.isConvertibleTo(Json::stringValue) ? v.asString() : std::string();
+  return std::atoi(text.c_str()) != 0;
 }
 
 Reading sum(Reading a, Reading b) {
