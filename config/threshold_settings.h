@@ -3,6 +3,7 @@
 #include <iostream>
 #include <string>
 
+#include "config/option_names.h"
 #include "config/setting_value.h"
 #include "device/uni_data_device.h"
 
@@ -12,8 +13,8 @@ template <class Data, class Protocol, int SpId>
 int UniDataDevice<Data, Protocol, SpId>::InitSetting(const Json::Value& settings) {
   stamp_data_id();
   const Json::Value* app = settings::app_setting(settings);
-  if (app && settings::present((*app)["b_mode"])) {
-    settings::read_int(*app, "b_mode", b_mode_);
+  if (app && settings::present((*app)[settings::option::kBMode])) {
+    settings::read_int(*app, settings::option::kBMode, b_mode_);
     std::cout << "InitSetting " << this->DataId() << " b_mode_:" << b_mode_ << std::endl;
   }
   if (b_mode_ == 3) read_threshold_settings(settings);

@@ -1,13 +1,18 @@
 #pragma once
 
-// The runner's configuration (--config FILE):
+// The site's configuration (--config FILE), read once:
 //   {"devices":[{"data_id":7,"address":1,"port":"sim","settings":{...},
-//                "alarm_levels":{...},"thresholds":{...},"ao_settings":{...}}]}
-// and, beyond those, per device: "answer_timeout_ms" (answer time-out before the wire time,
-// default 1000), "inter_char_timeout_ms" (default 20 character times, at least 50 ms),
+//                "alarm_levels":{...},"thresholds":{...},"ao_settings":{...}}],
+//    "http":{"listen":"[HOST:]PORT"}, "mqtt":{...}, "snmp":{...}, "history":{...}}
+// Per device, beyond those: "answer_timeout_ms" (answer time-out before the wire time, default
+// 1000), "inter_char_timeout_ms" (default 20 character times, at least 50 ms),
 // "quiet_interval_ms" (after a failed exchange, default 500), "rs485" (RS-485 direction control
-// on a serial port, default false) and "limits"
-// ({"<id>":{"low":x,"high":y,"level":n}}: the host's own limits for CheckThreshold).
+// on a serial port, default false) and "limits" ({"<id>":{"low":x,"high":y,"level":n}}: the
+// host's own limits for CheckThreshold).
+//
+// Every object is read by a table of its keys (config.cpp); a key no table knows is refused with
+// its place (klx/json_keys.h), a "_" key is a note. The device's "settings" belong to the plug-in:
+// about them the host only warns (settings_check.h).
 
 #include <json/value.h>
 
@@ -38,32 +43,32 @@ struct DeviceConfig {
   bool rs485 = false;
 };
 
-// A configuration that cannot be used; the text names the device and the key.
+// "http": the HTTP endpoint (metrics, state, status page); --http overrides it.
+struct HttpConfig {
+  std::string listen;  // "[HOST:]PORT"; empty: no endpoint
+};
+
+struct SiteConfig {
+  std::vector<DeviceConfig> devices;
+  HttpConfig http;
+  MqttSettings mqtt;  // its "site" names the site on every output
+  // Objects whose exporters read them on their own; {} when absent.
+  Json::Value snmp{Json::objectValue};
+  Json::Value history{Json::objectValue};
+  // What the plug-in would misread in the devices' settings; the configuration is still used.
+  std::vector<std::string> warnings;
+};
+
+// A configuration that cannot be used; the text names the file, the device and the key.
 struct ConfigError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// The devices of a configuration text; `name` labels the messages. Throws ConfigError. Unknown
-// keys are reported through `warnings` and otherwise ignored; keys starting with "_" are notes
-// (a "_comment") and ignored silently.
-std::vector<DeviceConfig> parse_config(const std::string& text, const std::string& name,
-                                       std::vector<std::string>& warnings);
-std::vector<DeviceConfig> load_config(const std::string& path, std::vector<std::string>& warnings);
-// The host-wide settings: "http": {"listen": "[HOST:]PORT"} for the HTTP endpoint, and the site
-// name ("mqtt": {"site": ...}) that labels the metrics. Throws ConfigError.
-struct ServiceConfig {
-  std::string http_listen;
-  std::string site;
-};
-ServiceConfig parse_service_config(const std::string& text, const std::string& name);
-ServiceConfig load_service_config(const std::string& path);
-// The "mqtt" object of a configuration ({"url", "prefix", "site", "client_id", "username",
-// "password_file", "ca_file", "discovery", "discovery_prefix"}); the defaults when it has none.
-// Throws ConfigError.
-MqttSettings parse_mqtt_config(const std::string& text, const std::string& name);
-MqttSettings load_mqtt_config(const std::string& path);
-// One device as the runner has it without --config: data identifier 1, address 1, port sim, its
-// DC section polled ("has_dc" 1).
-std::vector<DeviceConfig> default_config();
+// `name` labels the messages. Throw ConfigError.
+SiteConfig parse_site_config(const std::string& text, const std::string& name);
+SiteConfig load_site_config(const std::string& path);
+// The runner without --config: one device, data identifier 1, address 1, port sim, its DC
+// section polled ("has_dc" 1).
+SiteConfig default_site_config();
 
 }  // namespace klxhost

@@ -1,18 +1,12 @@
 #include "settings_check.h"
 
 #include <cctype>
-#include <set>
+
+#include "config/option_names.h"
+#include "klx/json_keys.h"
 
 namespace klxhost {
 namespace {
-
-// The options of docs/device-options.md.
-const std::set<std::string>& option_names() {
-  static const std::set<std::string> names = {
-      "has_ac", "has_dc",      "no_dc_number", "ac_line",   "ac_type",   "has_a",     "has_b",
-      "has_c",  "dc_i_adjust", "skip_41_41",   "has_tower", "no_42_arg", "no_40_arg", "b_mode"};
-  return names;
-}
 
 // What the plug-in reads as the number meant: a JSON number, or text holding a whole number.
 bool reads_as_number(const Json::Value& v) {
@@ -29,22 +23,20 @@ bool reads_as_number(const Json::Value& v) {
 
 void check_options(const Json::Value& app, const std::string& where,
                    std::vector<std::string>& warnings) {
-  for (const auto& key : app.getMemberNames()) {
-    const std::string at = where + ".\"appSetting\".\"" + key + "\"";
-    if (!option_names().count(key))
-      warnings.push_back(at + ": not a device option; the plug-in ignores it");
-    else if (!app[key].isNull() && !reads_as_number(app[key]))
-      warnings.push_back(at + ": not a number; the plug-in reads it as 0");
-  }
+  const std::string at = where + ".\"appSetting\".\"";
+  for (const auto& key : klx::unknown_keys(app, settings::kDeviceOptions))
+    warnings.push_back(at + key + "\": not a device option; the plug-in ignores it");
+  for (const char* key : settings::kDeviceOptions)
+    if (!app[key].isNull() && !reads_as_number(app[key]))
+      warnings.push_back(at + key + "\": not a number; the plug-in reads it as 0");
 }
 
 }  // namespace
 
 void check_settings(const Json::Value& settings, const std::string& where,
                     std::vector<std::string>& warnings) {
-  for (const auto& key : settings.getMemberNames())
-    if (key != "appSetting" && key != "thresholdSetting")
-      warnings.push_back(where + ": \"" + key + "\": not read by the plug-in");
+  for (const auto& key : klx::unknown_keys(settings, {"appSetting", "thresholdSetting"}))
+    warnings.push_back(where + ": \"" + key + "\": not read by the plug-in");
   const Json::Value& app = settings["appSetting"];
   if (app.isNull()) return;
   if (!app.isObject())

@@ -7,24 +7,18 @@
 
 namespace klxhost {
 
-int add_ops_sinks(const Options& o, std::vector<std::unique_ptr<ExportSink>>& sinks,
+int add_ops_sinks(const Options& o, const SiteConfig& site,
+                  std::vector<std::unique_ptr<ExportSink>>& sinks,
                   std::vector<ExportSink*>& sink_list, StatusEndpoint*& endpoint) {
   endpoint = nullptr;
   if (auto notifier = make_service_notifier()) {
     sink_list.push_back(notifier.get());
     sinks.push_back(std::move(notifier));
   }
-  ServiceConfig c;
-  try {
-    if (!o.config.empty()) c = load_service_config(o.config);
-  } catch (const ConfigError& e) {
-    std::cerr << "klx-host: " << e.what() << "\n";
-    return kExitUsage;
-  }
-  const std::string listen = o.http.empty() ? c.http_listen : o.http;
+  const std::string listen = o.http.empty() ? site.http.listen : o.http;
   if (listen.empty()) return kExitOk;
   std::string error;
-  auto e = StatusEndpoint::start(listen, c.site, error);
+  auto e = StatusEndpoint::start(listen, site.mqtt.site, error);
   if (!e) {
     std::cerr << "klx-host: http: " << error << "\n";
     return kExitFailure;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "klx/site_model.h"
+
 namespace klxhost {
 
 void DurationHistogram::add(double seconds) {
@@ -14,7 +16,7 @@ void DurationHistogram::add(double seconds) {
 bool device_up(const DeviceView& d, std::time_t now) {
   if (d.last_round == 0 || now - d.last_round > kStaleAfter) return false;
   return std::none_of(d.alarms.begin(), d.alarms.end(),
-                      [](const auto& a) { return a.second.alarm_id == kCommAlarmId; });
+                      [](const auto& a) { return a.second.alarm_id == klx::kCommAlarmId; });
 }
 
 DeviceView& SiteState::device(uint32_t data_id) {

@@ -58,8 +58,6 @@ struct DeviceView {
   DurationHistogram durations;
 };
 
-// The alarm the device states for a line that has not completed a round in 120 s.
-constexpr const char* kCommAlarmId = "120600180010";
 // Data older than this counts as down.
 constexpr std::time_t kStaleAfter = 60;
 

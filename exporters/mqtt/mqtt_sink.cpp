@@ -8,14 +8,13 @@
 #include <set>
 
 #include "channel.h"
+#include "klx/site_model.h"
 #include "state_payload.h"
 #include "topics.h"
 
 namespace klxhost {
 namespace {
 
-// The device states its communication alarm (no round completed for 120 s) under this key.
-const char* const kCommAlarmKey = "120600180010";
 constexpr std::streamsize kMaxPassword = 4096;
 constexpr std::chrono::milliseconds kFlushAtStop{1500};
 
@@ -97,7 +96,7 @@ class MqttSink : public ExportSink {
       if (discovery_ && !d->shape.empty())
         d->channel->put_sticky(alarm_discovery(names_, e.data_id, t.key));
     }
-    if (t.key == kCommAlarmKey && t.raised) set_online(e.data_id, *d, false);
+    if (t.key == klx::kCommAlarmId && t.raised) set_online(e.data_id, *d, false);
   }
 
   void line_changed(const LineEvent& e) override {
@@ -157,10 +156,10 @@ ChannelParams channel_params(const MqttPlan& plan, const TopicNames& names, uint
 
 }  // namespace
 
-MqttPlan plan_mqtt(const Options& o) {
+MqttPlan plan_mqtt(const Options& o, const MqttSettings& configured) {
   MqttPlan plan;
   MqttSettings& s = plan.settings;
-  if (!o.config.empty()) s = load_mqtt_config(o.config);
+  s = configured;
   if (!o.mqtt_url.empty()) s.url = o.mqtt_url;
   if (!o.mqtt_ca.empty()) s.ca_file = o.mqtt_ca;
   if (!o.mqtt_password_file.empty()) s.password_file = o.mqtt_password_file;
@@ -178,11 +177,11 @@ MqttPlan plan_mqtt(const Options& o) {
   return plan;
 }
 
-int open_mqtt(const Options& o, const std::vector<DeviceConfig>& devices,
+int open_mqtt(const Options& o, const SiteConfig& site,
               std::vector<std::unique_ptr<ExportSink>>& sinks, std::vector<ExportSink*>& list) {
   MqttPlan plan;
   try {
-    plan = plan_mqtt(o);
+    plan = plan_mqtt(o, site.mqtt);
   } catch (const ConfigError& e) {
     std::cerr << "klx-host: " << e.what() << "\n";
     return kExitUsage;
@@ -191,9 +190,9 @@ int open_mqtt(const Options& o, const std::vector<DeviceConfig>& devices,
   const MqttSettings& s = plan.settings;
   TopicNames names{s.prefix, s.site, s.discovery_prefix};
   auto sink = std::make_unique<MqttSink>(names, s.discovery);
-  for (const DeviceConfig& d : devices) {
-    auto channel =
-        std::make_unique<MqttChannel>(channel_params(plan, names, d.data_id, devices.size() > 1));
+  for (const DeviceConfig& d : site.devices) {
+    auto channel = std::make_unique<MqttChannel>(
+        channel_params(plan, names, d.data_id, site.devices.size() > 1));
     std::string error;
     if (!channel->start(error)) {
       std::cerr << "klx-host: MQTT: " << error << "\n";

@@ -20,11 +20,11 @@ struct MqttPlan {
   MqttUrl url;
   std::string password;
 };
-MqttPlan plan_mqtt(const Options& o);
+MqttPlan plan_mqtt(const Options& o, const MqttSettings& configured);
 
 // Adds the MQTT sink when a broker is configured; an exit code, with the reason on standard
 // error, when the settings cannot be used.
-int open_mqtt(const Options& o, const std::vector<DeviceConfig>& devices,
+int open_mqtt(const Options& o, const SiteConfig& site,
               std::vector<std::unique_ptr<ExportSink>>& sinks, std::vector<ExportSink*>& list);
 
 }  // namespace klxhost

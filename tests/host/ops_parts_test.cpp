@@ -10,6 +10,7 @@
 #include "acquisition/record.h"
 #include "config.h"
 #include "http_server.h"
+#include "klx/site_model.h"
 #include "metrics.h"
 
 namespace klxhost {
@@ -75,7 +76,7 @@ std::vector<DeviceView> two_devices() {
   a.last_round = 1000;
   a.record = bytes_of(rec);
   a.durations.add(2.5);
-  a.alarms["k"] = AlarmView{kCommAlarmId, 1, "", "lost", 990};
+  a.alarms["k"] = AlarmView{klx::kCommAlarmId, 1, "", "lost", 990};
   korvantis_419_Data_t zero{};
   DeviceView b;
   b.data_id = 8;
@@ -113,26 +114,28 @@ TEST(Metrics, AbsentValuesAreLeftOutAndFamiliesStayTogether) {
   }
 }
 
-TEST(ServiceConfig, HttpListenAndSite) {
+TEST(SiteConfig, HttpListenAndSite) {
   const struct {
-    const char* text;
+    const char* more;
     const char* listen;  // nullptr: refused
     const char* site;
   } rows[] = {
-      {R"({"devices": []})", "", ""},
-      {R"({"http": {"listen": "9419"}, "mqtt": {"site": "north"}})", "9419", "north"},
-      {R"({"http": {}, "mqtt": {"site": 5}})", "", ""},
-      {R"({"http": "9419"})", nullptr, nullptr},
-      {R"({"http": {"listen": 9419}})", nullptr, nullptr},
+      {"", "", ""},
+      {R"(, "http": {"listen": "9419"}, "mqtt": {"site": "north"})", "9419", "north"},
+      {R"(, "http": {"_comment": "x"}, "snmp": {}, "history": {"any": 1})", "", ""},
+      {R"(, "http": "9419")", nullptr, nullptr},
+      {R"(, "http": {"listen": 9419})", nullptr, nullptr},
+      {R"(, "mqtt": {"site": 5})", nullptr, nullptr},
   };
   for (const auto& r : rows) {
+    const std::string text = std::string(R"({"devices": [{"data_id": 1}])") + r.more + "}";
     if (!r.listen) {
-      EXPECT_THROW(parse_service_config(r.text, "c.json"), ConfigError) << r.text;
+      EXPECT_THROW(parse_site_config(text, "c.json"), ConfigError) << text;
       continue;
     }
-    const ServiceConfig c = parse_service_config(r.text, "c.json");
-    EXPECT_EQ(c.http_listen, r.listen) << r.text;
-    EXPECT_EQ(c.site, r.site) << r.text;
+    const SiteConfig c = parse_site_config(text, "c.json");
+    EXPECT_EQ(c.http.listen, r.listen) << text;
+    EXPECT_EQ(c.mqtt.site, r.site) << text;
   }
 }
 

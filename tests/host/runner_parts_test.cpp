@@ -96,12 +96,12 @@ TEST(Trace, EveryEventHasItsLineFormat) {
 }
 
 TEST(RunnerConfig, DefaultsAndTables) {
-  std::vector<std::string> warnings;
-  const auto d = klxhost::parse_config(
+  const auto c = klxhost::parse_site_config(
       R"({"devices":[{"data_id":7,"alarm_levels":{"a":2},"thresholds":{"t":53.5},
           "ao_settings":{"s":{"pct_enabled":true,"pct_delta":5,"last_time":12}},
-          "limits":{"l":{"high":250,"_note":"x"}},"_comment":1}]})",
-      "c.json", warnings);
+          "limits":{"l":{"high":250,"_note":"x"}},"_comment":1}],"_note":{}})",
+      "c.json");
+  const auto& d = c.devices;
   ASSERT_EQ(d.size(), 1u);
   EXPECT_EQ(d[0].data_id, 7u);
   EXPECT_EQ(d[0].address, 1);
@@ -118,8 +118,8 @@ TEST(RunnerConfig, DefaultsAndTables) {
   EXPECT_EQ(d[0].limits.at("l").high, 250.0f);
   EXPECT_EQ(d[0].limits.at("l").level, 1);
   EXPECT_EQ(d[0].answer_timeout_ms, 1000);
-  EXPECT_EQ(warnings.size(), 0u);  // notes ("_...") are skipped
-  const auto def = klxhost::default_config();
+  EXPECT_EQ(c.warnings.size(), 0u);  // notes ("_...") are skipped
+  const auto def = klxhost::default_site_config().devices;
   ASSERT_EQ(def.size(), 1u);
   EXPECT_EQ(def[0].data_id, 1u);
   EXPECT_EQ(def[0].port, "sim");
@@ -136,10 +136,9 @@ TEST(RunnerConfig, WarnsAboutDeviceOptionsThePluginMisreads) {
       {R"({"has_dc":1,"skip_41_41":"-2","b_mode":3})", nullptr},
   };
   for (const auto& [app, message] : rows) {
-    std::vector<std::string> warnings;
     const std::string text =
         std::string(R"({"devices":[{"data_id":1,"settings":{"appSetting":)") + app + "}}]}";
-    EXPECT_EQ(klxhost::parse_config(text, "c.json", warnings).size(), 1u);
+    const auto warnings = klxhost::parse_site_config(text, "c.json").warnings;
     if (!message) {
       EXPECT_TRUE(warnings.empty()) << app << ": " << warnings.front();
       continue;
@@ -147,9 +146,10 @@ TEST(RunnerConfig, WarnsAboutDeviceOptionsThePluginMisreads) {
     ASSERT_EQ(warnings.size(), 1u) << app;
     EXPECT_NE(warnings[0].find(message), std::string::npos) << warnings[0];
   }
-  std::vector<std::string> warnings;
-  klxhost::parse_config(R"({"devices":[{"data_id":1,"settings":{"appSettings":{}}}]})", "c.json",
-                        warnings);
+  const auto warnings =
+      klxhost::parse_site_config(
+          R"({"devices":[{"data_id":1,"settings":{"appSettings":{},"_note":1}}]})", "c.json")
+          .warnings;
   ASSERT_EQ(warnings.size(), 1u);
   EXPECT_NE(warnings[0].find(R"("appSettings": not read by the plug-in)"), std::string::npos);
 }
@@ -165,8 +165,10 @@ TEST(RunnerConfig, RefusesWhatCannotBeUsed) {
       {R"({"devices":[{"data_id":1,"rs485":"yes"}]})", R"("rs485" must be true or false)"},
       {R"({"devices":[{"data_id":1,"answer_timeout_ms":0}]})", "must be 1 to 600000"},
       {R"({"devices":[{"data_id":1,"port":""}]})", R"("port" must be a port name)"},
-      {R"({"devices":[{"data_id":1,"extra":1}]})", R"(device 0: unknown key "extra")"},
-      {R"({"devices":[{"data_id":1,"limits":{"l":{"top":1}}}]})", "is not low, high or level"},
+      {R"({"devices":[{"data_id":1,"extra":1}]})",
+       R"(device 0 (data_id 1): unknown key "extra" (known: data_id, address)"},
+      {R"({"devices":[{"data_id":1,"limits":{"l":{"top":1}}}]})",
+       R"("limits"."l": unknown key "top" (known: low, high, level))"},
       {R"({"devices":[{"data_id":1,"limits":{"l":{"low":5,"high":4}}}]})",
        R"("l" has "low" above "high")"},
       {R"({"devices":[{"data_id":1,"ao_settings":{"s":{"abs_enabled":1}}}]})",
@@ -174,11 +176,14 @@ TEST(RunnerConfig, RefusesWhatCannotBeUsed) {
       {R"({"devices":[{"data_id":1}]} trailing)", "not valid JSON"},
       {R"({"devices":[{"data_id":1,"data_id":2}]})", "not valid JSON"},
       {"[]", "\"devices\" must be a list"},
+      {R"({"devices":[{"data_id":1}],"htttp":{}})",
+       R"(c.json: unknown key "htttp" (known: devices)"},
+      {R"({"devices":[{"data_id":1}],"http":{"port":1}})", R"("http": unknown key "port")"},
+      {R"({"devices":[{"data_id":1}],"snmp":[]})", R"("snmp" must be an object)"},
   };
   for (const auto& [text, message] : rows) {
-    std::vector<std::string> warnings;
     try {
-      klxhost::parse_config(text, "c.json", warnings);
+      klxhost::parse_site_config(text, "c.json");
       ADD_FAILURE() << "accepted: " << text;
     } catch (const klxhost::ConfigError& e) {
       EXPECT_NE(std::string(e.what()).find(message), std::string::npos) << e.what();

@@ -268,7 +268,7 @@ TEST_F(ReplayRun, BadInputIsReportedWithTheDeviceAndKey) {
       {R"({"devices":[{"data_id":7,"ao_settings":{"x":{"abs_delta":1,"bogus":1}}}]})",
        {},
        2,
-       R"("ao_settings"."x"."bogus" is not a field of the report setting)"},
+       R"("ao_settings"."x": unknown key "bogus" (known: abs_enabled, abs_delta)"},
       {R"({"devices":[{"address":1}]})", {}, 2, R"(device 0: "data_id" is missing)"},
       {R"({"devices":[{"data_id":1},{"data_id":1}]})", {}, 2, "is used twice"},
       {R"({"devices":[]})", {}, 2, "\"devices\" must be a list"},

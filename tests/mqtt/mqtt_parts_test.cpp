@@ -50,20 +50,23 @@ TEST(MqttUrl, AcceptsTheTwoSchemesAndRefusesTheRest) {
 }
 
 TEST(MqttConfig, DefaultsAndRefusals) {
-  const MqttSettings none = parse_mqtt_config(R"({"devices": []})", "c.json");
+  const auto mqtt = [](const std::string& object) {
+    return parse_site_config(R"({"devices": [{"data_id": 1}])" + object + "}", "c.json").mqtt;
+  };
+  const MqttSettings none = mqtt("");
   EXPECT_TRUE(none.url.empty());
   EXPECT_EQ(none.prefix, "klx");
   EXPECT_TRUE(none.discovery);
   EXPECT_EQ(none.discovery_prefix, "homeassistant");
-  const MqttSettings s = parse_mqtt_config(
-      R"({"mqtt": {"url": "mqtt://b", "site": "s1", "discovery": false}})", "c.json");
+  const MqttSettings s =
+      mqtt(R"(, "mqtt": {"url": "mqtt://b", "site": "s1", "discovery": false, "_comment": 1})");
   EXPECT_EQ(s.url, "mqtt://b");
   EXPECT_EQ(s.site, "s1");
   EXPECT_FALSE(s.discovery);
   for (const char* bad :
-       {R"({"mqtt": "mqtt://b"})", R"({"mqtt": {"url": 5}})", R"({"mqtt": {"discovery": "yes"}})",
-        R"({"mqtt": {"pasword_file": "x"}})"})
-    EXPECT_THROW(parse_mqtt_config(bad, "c.json"), ConfigError) << bad;
+       {R"(, "mqtt": "mqtt://b")", R"(, "mqtt": {"url": 5})", R"(, "mqtt": {"discovery": "yes"})",
+        R"(, "mqtt": {"pasword_file": "x"})"})
+    EXPECT_THROW(mqtt(bad), ConfigError) << bad;
 }
 
 TEST(MqttOutbox, AlarmsKeepTheirOrderStatesCoalesceAndDropsAreCounted) {
