@@ -10,6 +10,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "klx/device_setup.h"
 #include "klx/frame.h"
 #include "klx/transport.h"
 #include "sim/answers.h"
@@ -113,10 +114,10 @@ DeviceSetup device_setup(int mode) {
   s.settings_json = "{\"appSetting\":{\"has_dc\":\"1\",\"ac_line\":\"3\",\"b_mode\":\"" +
                     std::to_string(mode) + "\"}}";
   const rule_catalogue::Catalogue& every = rule_catalogue::every_rule();
-  for (const auto& code : every.alarm_codes) s.alarm_levels[code] = 1;
-  s.thresholds = every.thresholds;
+  for (const auto& code : every.alarm_codes) s.tables.alarm_levels[code] = 1;
+  s.tables.thresholds = every.thresholds;
   if (mode == 1)
-    for (const auto& key : every.report_keys) s.ao_settings[key] = report_always();
+    for (const auto& key : every.report_keys) s.tables.ao_settings[key] = report_always();
   return s;
 }
 
@@ -127,9 +128,9 @@ std::string host_config_json(int mode, const std::string& port) {
   dev["address"] = kAddress;
   dev["port"] = port;
   Json::Reader().parse(s.settings_json, dev["settings"]);
-  for (const auto& [code, level] : s.alarm_levels) dev["alarm_levels"][code] = level;
-  for (const auto& [code, value] : s.thresholds) dev["thresholds"][code] = value;
-  for (const auto& [key, b] : s.ao_settings) {
+  for (const auto& [code, level] : s.tables.alarm_levels) dev["alarm_levels"][code] = level;
+  for (const auto& [code, value] : s.tables.thresholds) dev["thresholds"][code] = value;
+  for (const auto& [key, b] : s.tables.ao_settings) {
     Json::Value& o = dev["ao_settings"][key];
     o["abs_enabled"] = b.abs_enabled;
     o["abs_delta"] = b.abs_delta;
@@ -181,20 +182,13 @@ RoundRig::RoundRig(Deferred, int mode, klx::DeviceEvents* events)
   loop_->add_line(std::move(link));
 }
 
-// Configured as klx-host does it: identity, address, the host's tables, then InitSetting.
 std::unique_ptr<korvantis_419> make_device(const DeviceSetup& s, uint32_t data_id, uint8_t address,
                                            klx::DeviceEvents& events) {
   Json::Value settings;
   if (!Json::Reader().parse(s.settings_json, settings))
     throw std::runtime_error("bad bench settings");
   auto dev = std::make_unique<korvantis_419>();
-  dev->set_events(&events);
-  dev->Init(std::weak_ptr<KLXController>(), data_id, settings);
-  dev->address_ = address;
-  dev->alarm_levels_ = s.alarm_levels;
-  dev->thresholds_ = s.thresholds;
-  dev->ao_settings_ = s.ao_settings;
-  dev->InitSetting(settings);
+  klx::set_up_device(*dev, &events, data_id, address, settings, s.tables);
   return dev;
 }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "device/korvantis_419.h"
+#include "klx/device_setup.h"
 #include "klx/events.h"
 #include "klx/link.h"
 #include "klx/poll_loop.h"
@@ -46,13 +47,11 @@ std::vector<Exchange> largest_round_exchanges(const sim::Model& model);
 // mode 1 reports every analog value in every round.
 struct DeviceSetup {
   std::string settings_json;
-  std::map<std::string, int> alarm_levels;
-  std::map<std::string, float> thresholds;
-  std::map<std::string, KLXVDevice::BAOSetting> ao_settings;
+  klx::DeviceTables tables;
 };
 DeviceSetup device_setup(int mode);
-// A device set up as the host does it (Init, address, tables, InitSetting), its calls going to
-// `events`; the caller gives it a line.
+// A device set up as the host does it (klx::set_up_device), its calls going to `events`; the
+// caller gives it a line.
 std::unique_ptr<korvantis_419> make_device(const DeviceSetup& s, uint32_t data_id, uint8_t address,
                                            klx::DeviceEvents& events);
 // The same as a klx-host configuration file (one device, data identifier 1, address 1).

@@ -12,17 +12,18 @@
 #include "export_sink.h"
 #include "host_events.h"
 #include "json_out.h"
+#include "klx/device_setup.h"
 #include "klx/frame.h"
 #include "klx/hex.h"
 #include "klx/link.h"
+#include "klx/plugin.h"
 #include "klx/pmbus_protocol.h"
 #include "klx/poll_loop.h"
 #include "klx/round_diagnosis.h"
 #include "mqtt_sink.h"
 #include "ops_sinks.h"
-#include "service_notify.h"
-#include "plugin.h"
 #include "ports.h"
+#include "service_notify.h"
 #include "summary.h"
 
 namespace klxhost {
@@ -73,7 +74,7 @@ class Runner : public klx::PollObserver {
 
  private:
   int setup();
-  int open_services();
+  int open_services(const SiteConfig& site);
   int setup_device(size_t index, Slot& s);
   int attach_line(size_t index, Slot& s);
   int open_line(LineSetup& l);
@@ -100,7 +101,7 @@ class Runner : public klx::PollObserver {
   Capture capture_;
   klx::RecordCache cache_{""};
   std::unique_ptr<klx::HistoryDb> db_;
-  std::unique_ptr<Plugin> plugin_;
+  std::unique_ptr<klx::Plugin> plugin_;
   std::vector<Slot> slots_;
   std::vector<LineSetup> lines_;
   std::unique_ptr<klx::PollLoop> loop_;
@@ -136,20 +137,20 @@ int Runner::run() {
 }
 
 int Runner::setup() {
-  std::vector<DeviceConfig> devices;
-  std::vector<std::string> warnings;
+  SiteConfig site;
   try {
-    devices = o_.config.empty() ? default_config() : load_config(o_.config, warnings);
+    site = o_.config.empty() ? default_site_config() : load_site_config(o_.config);
   } catch (const ConfigError& e) {
     std::cerr << "klx-host: " << e.what() << "\n";
     return kExitUsage;
   }
-  for (const auto& w : warnings) std::cerr << "klx-host: " << w << "\n";
-  if (!o_.port.empty()) devices[0].port = o_.port;
-  if (const int rc = open_services()) return rc;
-  if (const int rc = open_mqtt(o_, devices, sinks_, sink_list_)) return rc;
+  for (const auto& w : site.warnings) std::cerr << "klx-host: " << w << "\n";
+  if (!o_.port.empty()) site.devices[0].port = o_.port;
+  if (const int rc = open_services(site)) return rc;
+  if (const int rc = open_mqtt(o_, site, sinks_, sink_list_)) return rc;
+  std::vector<DeviceConfig>& devices = site.devices;
   std::string error;
-  plugin_ = Plugin::load(o_.plugin, error);
+  plugin_ = klx::Plugin::load(o_.plugin, error);
   if (!plugin_) {
     std::cerr << "klx-host: " << error << "\n";
     return kExitFailure;
@@ -251,7 +252,7 @@ int Runner::open_line(LineSetup& l) {
   return kExitOk;
 }
 
-int Runner::open_services() {
+int Runner::open_services(const SiteConfig& site) {
   std::string error;
   if (!o_.trace.empty() && !trace_.open(o_.trace, error)) {
     std::cerr << "klx-host: trace " << error << "\n";
@@ -271,7 +272,7 @@ int Runner::open_services() {
     return kExitUsage;
   }
   if (!cache_.load(error)) std::cerr << "klx-host: cache not restored: " << error << "; ignored\n";
-  return add_ops_sinks(o_, sinks_, sink_list_, status_);
+  return add_ops_sinks(o_, site, sinks_, sink_list_, status_);
 }
 
 int Runner::setup_device(size_t index, Slot& s) {
@@ -287,14 +288,9 @@ int Runner::setup_device(size_t index, Slot& s) {
   s.events = std::make_unique<HostEvents>(
       Services{&trace_, &cache_, db_.get(), &sink_list_, capture_.enabled() ? &capture_ : nullptr},
       c.limits);
-  s.dev->set_events(s.events.get());
-  s.dev->Init(std::weak_ptr<KLXController>(), c.data_id, c.settings);
-  s.proto->address_ = c.address;
-  s.dev->alarm_levels_ = c.alarm_levels;
-  s.dev->thresholds_ = c.thresholds;
-  s.dev->ao_settings_ = c.ao_settings;
   try {
-    s.dev->InitSetting(c.settings);
+    klx::set_up_device(*s.proto, s.events.get(), c.data_id, c.address, c.settings,
+                       {c.alarm_levels, c.thresholds, c.ao_settings});
   } catch (const std::exception& e) {
     std::cerr << "klx-host: " << where << ": InitSetting failed: " << e.what() << "\n";
     return kExitUsage;

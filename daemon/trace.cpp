@@ -1,8 +1,5 @@
 #include "trace.h"
 
-#include <cerrno>
-#include <cstring>
-
 #include "json_out.h"
 #include "klx/hex.h"
 
@@ -30,27 +27,8 @@ void number(std::string& out, const char* name, const std::string& digits) {
 
 }  // namespace
 
-Trace::~Trace() {
-  if (file_) std::fclose(file_);
-}
-
-bool Trace::open(const std::string& path, std::string& error) {
-  file_ = std::fopen(path.c_str(), "w");
-  if (!file_) error = path + ": " + std::strerror(errno);
-  return file_ != nullptr;
-}
-
-// Each line is flushed: the trace of a run that dies is complete up to its last call.
-void Trace::line(const std::string& text) {
-  if (!file_) return;
-  const bool ok = std::fputs(text.c_str(), file_) >= 0 && std::fputc('\n', file_) != EOF &&
-                  std::fflush(file_) == 0;
-  ++(ok ? written_ : lost_);
-  if (!ok) std::clearerr(file_);  // later lines are tried again (space may come back)
-}
-
 void Trace::cmd(uint8_t cid1, uint8_t cid2, const uint8_t* data, size_t n) {
-  if (!file_) return;
+  if (!enabled()) return;
   std::string s = start("cmd");
   member(s, "cid1", byte_hex(cid1));
   member(s, "cid2", byte_hex(cid2));
@@ -59,7 +37,7 @@ void Trace::cmd(uint8_t cid1, uint8_t cid2, const uint8_t* data, size_t n) {
 }
 
 void Trace::publish(int sp_id, const uint8_t* record, size_t n) {
-  if (!file_) return;
+  if (!enabled()) return;
   std::string s = start("publish");
   number(s, "id", std::to_string(sp_id));
   member(s, "record", klx::to_hex(record, n));
@@ -67,30 +45,26 @@ void Trace::publish(int sp_id, const uint8_t* record, size_t n) {
 }
 
 void Trace::history(const uint8_t* record, size_t n) {
-  if (!file_) return;
+  if (!enabled()) return;
   std::string s = start("history");
   member(s, "record", klx::to_hex(record, n));
   line(s + "}");
 }
 
-void Trace::check(const std::string& id, float value) {
-  if (!file_) return;
-  std::string s = start("check");
-  member(s, "id", id);
-  number(s, "value", json_float(value));
-  line(s + "}");
-}
+void Trace::check(const std::string& id, float value) { id_value("check", id, value); }
 
-void Trace::report(const std::string& id, float value) {
-  if (!file_) return;
-  std::string s = start("report");
+void Trace::report(const std::string& id, float value) { id_value("report", id, value); }
+
+void Trace::id_value(const char* ev, const std::string& id, float value) {
+  if (!enabled()) return;
+  std::string s = start(ev);
   member(s, "id", id);
   number(s, "value", json_float(value));
   line(s + "}");
 }
 
 void Trace::batch(const std::vector<rule_value>& rules) {
-  if (!file_) return;
+  if (!enabled()) return;
   std::string s = start("batch") + ",\"rules\":[";
   for (size_t i = 0; i < rules.size(); ++i) {
     const rule_value& r = rules[i];
@@ -108,7 +82,7 @@ void Trace::batch(const std::vector<rule_value>& rules) {
 }
 
 void Trace::get_value(const std::string& name, float value) {
-  if (!file_) return;
+  if (!enabled()) return;
   std::string s = start("get");
   member(s, "name", name);
   number(s, "value", json_float(value));
@@ -116,7 +90,7 @@ void Trace::get_value(const std::string& name, float value) {
 }
 
 void Trace::get_error(const std::string& name, const std::string& error) {
-  if (!file_) return;
+  if (!enabled()) return;
   std::string s = start("get");
   member(s, "name", name);
   member(s, "error", error);
@@ -124,7 +98,7 @@ void Trace::get_error(const std::string& name, const std::string& error) {
 }
 
 void Trace::ioctl(int code, int result, int written, const uint8_t* out, size_t out_n) {
-  if (!file_) return;
+  if (!enabled()) return;
   std::string s = start("ioctl");
   number(s, "code", std::to_string(code));
   number(s, "result", std::to_string(result));

@@ -4,27 +4,18 @@
 // (cmd, publish, history, check, report, batch) and every call of the runner (get, ioctl).
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "klx/rule_value.h"
+#include "line_file.h"
 
 namespace klxhost {
 
-class Trace {
+// Truncates its file (LineFile::open).
+class Trace : public LineFile {
  public:
-  Trace() = default;
-  ~Trace();
-  Trace(const Trace&) = delete;
-  Trace& operator=(const Trace&) = delete;
-
-  // Opens (truncates) the file; false with the reason when it cannot.
-  bool open(const std::string& path, std::string& error);
-  bool enabled() const { return file_ != nullptr; }
-  // Lines written whole, and lines that could not be written (a full disk).
-  size_t written() const { return written_; }
-  size_t lost() const { return lost_; }
+  Trace() : LineFile(Mode::kTruncate) {}
 
   void cmd(uint8_t cid1, uint8_t cid2, const uint8_t* data, size_t n);
   void publish(int sp_id, const uint8_t* record, size_t n);
@@ -37,10 +28,8 @@ class Trace {
   void ioctl(int code, int result, int written, const uint8_t* out, size_t out_n);
 
  private:
-  void line(const std::string& text);
-  std::FILE* file_ = nullptr;
-  size_t written_ = 0;
-  size_t lost_ = 0;
+  void id_value(const char* ev, const std::string& id, float value);
+  void line(const std::string& text) { write(text); }
 };
 
 }  // namespace klxhost

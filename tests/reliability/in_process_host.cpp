@@ -5,6 +5,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "klx/device_setup.h"
 #include "support/fake_clock.h"
 #include "support/rule_catalogue.h"
 
@@ -51,10 +52,7 @@ InProcessHost::InProcessHost(sim::Model model, const std::string& settings)
   loop_->add_line(std::move(link));
   Json::Value json;
   if (!Json::Reader().parse(settings, json)) throw std::invalid_argument("settings: " + settings);
-  dev_->set_events(&host_);
-  dev_->Init(std::weak_ptr<KLXController>(), 7, json);
-  dev_->address_ = 1;
-  dev_->InitSetting(json);
+  klx::set_up_device(*dev_, &host_, 7, 1, json);
   dev_->set_link(&loop_->line(0));
   dev_->OpenPort();
   loop_->add_device(0, dev_.get());

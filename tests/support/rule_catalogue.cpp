@@ -71,11 +71,19 @@ const Catalogue& every_rule() {
   return c;
 }
 
-void configure(korvantis_419& dev, int (*level_of)(size_t)) {
+klx::DeviceTables tables(int (*level_of)(size_t)) {
   const Catalogue& c = every_rule();
+  klx::DeviceTables t;
   for (size_t i = 0; i < c.alarm_codes.size(); ++i)
-    dev.alarm_levels_[c.alarm_codes[i]] = level_of ? level_of(i) : 1;
-  for (const auto& entry : c.thresholds) dev.thresholds_[entry.first] = entry.second;
+    t.alarm_levels[c.alarm_codes[i]] = level_of ? level_of(i) : 1;
+  t.thresholds = c.thresholds;
+  return t;
+}
+
+void configure(korvantis_419& dev, int (*level_of)(size_t)) {
+  const klx::DeviceTables t = tables(level_of);
+  for (const auto& entry : t.alarm_levels) dev.alarm_levels_[entry.first] = entry.second;
+  for (const auto& entry : t.thresholds) dev.thresholds_[entry.first] = entry.second;
 }
 
 }  // namespace rule_catalogue

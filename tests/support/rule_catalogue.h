@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "device/korvantis_419.h"
+#include "klx/device_setup.h"
 
 // What a device must have configured for a round to state every rule it has, found by running
 // the rules themselves on a device with the largest counts the wire allows: a rule written
@@ -29,6 +30,10 @@ struct Catalogue {
 // Built once, on first use. Throws std::logic_error when a rule reads a threshold that has no
 // healthy limit here, so a new threshold rule cannot go unconfigured.
 const Catalogue& every_rule();
+
+// A level for every code (`level_of(i)` for the i-th, 1 without it) and every threshold, as the
+// host's tables of a device.
+klx::DeviceTables tables(int (*level_of)(size_t) = nullptr);
 
 // Gives `dev` a level for every code (`level_of(i)` for the i-th, 1 without it) and every
 // threshold. Change reports are the caller's: each sets its own under `report_keys`.

@@ -1,21 +1,17 @@
 // Loads the plug-in the way the host does and shows what it provides: the provider, one device
 // configured from optional settings, its type and the size of the record it publishes.
-#include <dlfcn.h>
-#include <json/reader.h>
+#include <json/value.h>
 
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <string>
-#include <vector>
 
+#include "klx/device_setup.h"
 #include "klx/events.h"
+#include "klx/plugin.h"
 #include "klx/plugin_path.h"
-#include "klx/provider.h"
 
 namespace {
-
-using GetProviders = std::vector<std::shared_ptr<Provider>> (*)();
 
 struct PublishProbe : klx::DeviceEvents {
   size_t last_size = 0;
@@ -41,36 +37,25 @@ int plugin_argument(int argc, char** argv, std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string path;
+  std::string path, error;
   if (const int rc = plugin_argument(argc, argv, path); rc >= 0) return rc;
-  void* lib = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!lib) {
-    std::cerr << "klx-probe: cannot load " << path << ": " << dlerror() << "\n";
+  auto plugin = klx::Plugin::load(path, error);
+  if (!plugin) {
+    std::cerr << "klx-probe: " << error << "\n";
     return 1;
   }
-  auto get = reinterpret_cast<GetProviders>(dlsym(lib, "get_providers"));
-  if (!get) {
-    std::cerr << "klx-probe: " << path << " has no get_providers\n";
+  std::unique_ptr<KLXSPDevice> dev(plugin->provider().create());
+  auto* proto = dynamic_cast<PMBusProtocol*>(dev.get());
+  if (!proto) {
+    std::cerr << "klx-probe: the plug-in's device has no protocol layer\n";
     return 1;
   }
-  auto providers = get();
-  auto* sp = dynamic_cast<KLXSPDeviceProvider*>(providers.at(0).get());
-  if (!sp) {
-    std::cerr << "klx-probe: the provider is not a serial-port device provider\n";
-    return 1;
-  }
-  std::unique_ptr<KLXSPDevice> dev(sp->create());
-  dev->Init({}, 1, Json::Value());
-  dev->InitSetting(Json::Value(Json::objectValue));
   PublishProbe probe;
-  dev->set_events(&probe);
+  klx::set_up_device(*proto, &probe, 1, 1, Json::Value(Json::objectValue));
   const std::string blank(587, '\0');
   const bool restored = dev->LoadFromCache(blank);
-  std::cerr << "klx-probe: providers " << providers.size() << ", device type " << dev->DeviceType()
-            << ", record " << probe.last_size << " bytes"
+  std::cerr << "klx-probe: providers " << plugin->provider_count() << ", device type "
+            << dev->DeviceType() << ", record " << probe.last_size << " bytes"
             << (restored ? "" : " (cache restore not available)") << "\n";
-  dev.reset();
-  providers.clear();
-  dlclose(lib);
   return 0;
 }

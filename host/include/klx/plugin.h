@@ -6,10 +6,10 @@
 
 #include "klx/provider.h"
 
-namespace klxhost {
+namespace klx {
 
-// A plug-in loaded with dlopen and its serial-port device provider. Devices it created must be
-// destroyed before it is.
+// This host's own: a plug-in loaded with dlopen and its serial-port device provider. Devices it
+// created must be destroyed before it is.
 class Plugin {
  public:
   // The plug-in at `path`; nullptr with the reason when it cannot be used.
@@ -19,6 +19,7 @@ class Plugin {
   Plugin& operator=(const Plugin&) = delete;
 
   KLXSPDeviceProvider& provider() { return *provider_; }
+  size_t provider_count() const { return providers_.size(); }
 
  private:
   Plugin() = default;
@@ -27,4 +28,4 @@ class Plugin {
   KLXSPDeviceProvider* provider_ = nullptr;
 };
 
-}  // namespace klxhost
+}  // namespace klx

@@ -1,8 +1,8 @@
-#include "plugin.h"
+#include "klx/plugin.h"
 
 #include <dlfcn.h>
 
-namespace klxhost {
+namespace klx {
 namespace {
 using GetProviders = std::vector<std::shared_ptr<Provider>> (*)();
 }
@@ -35,4 +35,4 @@ Plugin::~Plugin() {
   if (handle_) dlclose(handle_);
 }
 
-}  // namespace klxhost
+}  // namespace klx
