@@ -1,7 +1,7 @@
 #pragma once
 
-// Runs build/bin/klx-host as a child process, as an integrator would, and collects its exit
-// code, standard output, standard error and trace.
+// Runs build/bin/klx-host as a child process, as an integrator would (through run_program,
+// support/run_tool.h), and collects its exit code, standard output, standard error and trace.
 
 #include <string>
 #include <vector>
@@ -26,9 +26,8 @@ std::vector<std::string> read_lines(const std::string& path);
 // unless `args` name one.
 Result run(const std::vector<std::string>& args, const std::vector<std::string>& env = {});
 
-// Environment entries that make the child's wall clock (time(), and so the device's round
-// spacing) run `speed` times faster through libfaketime, leaving the monotonic clock of the
-// host's time-outs alone. Empty when libfaketime is not installed.
+// fast_clock_env of support/run_tool.h: the child's wall clock (time(), and so the device's
+// round spacing) `speed` times faster, the monotonic clock of the host's time-outs left alone.
 std::vector<std::string> fast_clock_env(int speed);
 
 }  // namespace run_host

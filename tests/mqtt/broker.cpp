@@ -14,7 +14,7 @@
 #include <fstream>
 #include <thread>
 
-#include "run_tool.h"
+#include "support/run_tool.h"
 #include "support/scratch.h"
 
 namespace mqtt_test {

@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "broker.h"
-#include "run_tool.h"
+#include "support/run_tool.h"
 
 namespace {
 

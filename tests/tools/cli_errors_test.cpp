@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "run_tool.h"
+#include "support/run_tool.h"
 
 namespace {
 

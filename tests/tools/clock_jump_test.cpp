@@ -10,7 +10,7 @@
 #include <ctime>
 #include <fstream>
 
-#include "run_tool.h"
+#include "support/run_tool.h"
 
 namespace {
 

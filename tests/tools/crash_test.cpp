@@ -12,7 +12,7 @@
 #include <sstream>
 
 #include "klx/store.h"
-#include "run_tool.h"
+#include "support/run_tool.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "acquisition/record.h"
 #include "klx/store.h"
-#include "run_tool.h"
+#include "support/run_tool.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // program's exit code for a bad input; a bad cache is ignored and the run goes on.
 #include <gtest/gtest.h>
 
-#include "run_tool.h"
+#include "support/run_tool.h"
 
 namespace {
 

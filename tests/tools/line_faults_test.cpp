@@ -26,7 +26,7 @@
 
 #include "acquisition/record.h"
 #include "klx/frame.h"
-#include "run_tool.h"
+#include "support/run_tool.h"
 
 namespace {
 

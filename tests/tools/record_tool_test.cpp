@@ -11,8 +11,8 @@
 #include "klx/store.h"
 #include "record_fields.h"
 #include "record_json.h"
-#include "run_tool.h"
 #include "support/hex.h"
+#include "support/run_tool.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <fstream>
 
 #include "klx/frame.h"
-#include "run_tool.h"
+#include "support/run_tool.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <regex>
 
 #include "acquisition/record.h"
-#include "run_tool.h"
+#include "support/run_tool.h"
 
 namespace {
 

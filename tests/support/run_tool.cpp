@@ -1,4 +1,4 @@
-#include "run_tool.h"
+#include "support/run_tool.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -28,15 +28,21 @@ std::string slurp(const std::string& path) {
   return s.str();
 }
 
-// The parent's environment with TZ=UTC and the extra entries in front.
+// TZ=UTC and the extra entries, then the parent's variables that they do not set.
 struct Env {
   std::vector<std::string> s;
   std::vector<char*> p;
   explicit Env(const std::vector<std::string>& extra) {
     s = {"TZ=UTC"};
     s.insert(s.end(), extra.begin(), extra.end());
-    for (char** e = environ; *e; ++e)
-      if (std::string(*e).rfind("TZ=", 0) != 0) s.push_back(*e);
+    const size_t set_here = s.size();
+    for (char** e = environ; *e; ++e) {
+      const std::string var(*e);
+      const std::string name = var.substr(0, var.find('=') + 1);
+      bool overridden = false;
+      for (size_t i = 0; i < set_here; ++i) overridden = overridden || s[i].rfind(name, 0) == 0;
+      if (!overridden) s.push_back(var);
+    }
     for (auto& e : s) p.push_back(&e[0]);
     p.push_back(nullptr);
   }
@@ -46,8 +52,7 @@ struct Argv {
   std::string path;
   std::vector<std::string> s;
   std::vector<char*> p;
-  Argv(const std::string& program, const std::vector<std::string>& args)
-      : path(std::string(KLX_BIN_DIR) + "/" + program) {
+  Argv(const std::string& program_path, const std::vector<std::string>& args) : path(program_path) {
     s.push_back(path);
     s.insert(s.end(), args.begin(), args.end());
     for (auto& a : s) p.push_back(&a[0]);
@@ -58,7 +63,7 @@ struct Argv {
 int wait_exit(pid_t pid) {
   int st = 0;
   if (waitpid(pid, &st, 0) != pid) return -1;
-  return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
 }
 
 }  // namespace
@@ -81,7 +86,12 @@ std::string temp_path(const std::string& name) { return klx_test::scratch_path(n
 // Output goes through files rather than pipes, so a large output cannot stall the child.
 ToolRun run_tool(const std::string& program, const std::vector<std::string>& args,
                  const std::vector<std::string>& env) {
-  const Argv argv(program, args);
+  return run_program(std::string(KLX_BIN_DIR) + "/" + program, args, env);
+}
+
+ToolRun run_program(const std::string& path, const std::vector<std::string>& args,
+                    const std::vector<std::string>& env) {
+  const Argv argv(path, args);
   const Env envp(env);
   const std::string out_path = temp_path("out"), err_path = temp_path("err");
   posix_spawn_file_actions_t fa;
@@ -102,7 +112,7 @@ ToolRun run_tool(const std::string& program, const std::vector<std::string>& arg
 
 Background start_tool(const std::string& program, const std::vector<std::string>& args,
                       const std::vector<std::string>& env, Stdout out) {
-  const Argv argv(program, args);
+  const Argv argv(std::string(KLX_BIN_DIR) + "/" + program, args);
   const Env envp(env);
   Background b;
   int pipe_fds[2];
@@ -161,11 +171,13 @@ std::vector<std::string> fast_clock_env(int speed) {
                           "/usr/lib/aarch64-linux-gnu/faketime/libfaketime.so.1",
                           "/usr/lib/faketime/libfaketime.so.1"}) {
     if (access(lib, R_OK) != 0) continue;
-    // The sanitizer build wants its runtime first among the libraries; libfaketime before it
-    // is harmless, so that check is turned off.
+    // A sanitizer build wants its runtime first; libfaketime preloaded before it is harmless,
+    // as the sanitizers do not intercept the clock.
+    const char* asan = std::getenv("ASAN_OPTIONS");
     return {std::string("LD_PRELOAD=") + lib, "FAKETIME=+0 x" + std::to_string(speed),
             "FAKETIME_DONT_FAKE_MONOTONIC=1", "FAKETIME_NO_CACHE=1",
-            "ASAN_OPTIONS=verify_asan_link_order=0"};
+            std::string("ASAN_OPTIONS=") + (asan ? std::string(asan) + ":" : "") +
+                "verify_asan_link_order=0"};
   }
   return {};
 }

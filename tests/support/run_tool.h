@@ -5,16 +5,21 @@
 #include <string>
 #include <vector>
 
-// Runs the built programs (build/bin) without a shell, with TZ=UTC and any extra environment
-// ("NAME=value"), and gives back what they wrote and how they ended.
+// The one way the tests run programs: without a shell, with TZ=UTC and any extra environment
+// ("NAME=value", over an inherited variable of that name), giving back what they wrote and how
+// they ended.
 struct ToolRun {
-  int status = -1;  // exit code, or -1 when it did not exit normally
+  int status = -1;  // exit code, 128 + the signal that ended it, or -1 when it did not start
   std::string out;
   std::string err;
 };
 
+// A built program (build/bin).
 ToolRun run_tool(const std::string& program, const std::vector<std::string>& args,
                  const std::vector<std::string>& env = {});
+// The program at `path`.
+ToolRun run_program(const std::string& path, const std::vector<std::string>& args,
+                    const std::vector<std::string>& env = {});
 
 // A program left running: its standard output is a pipe, its standard error a file.
 struct Background {
@@ -30,9 +35,9 @@ Background start_tool(const std::string& program, const std::vector<std::string>
 // The first line the program writes (without its line feed); empty if it ends or stays silent
 // for `limit_ms`.
 std::string first_line(Background& b, int limit_ms = 10000);
-// SIGTERM, then its exit code (-1 when it did not exit normally) and its standard error.
+// SIGTERM, then its status and its standard error.
 ToolRun stop_tool(Background& b);
-// Waits for the program to end by itself; its exit code and standard error.
+// Waits for the program to end by itself; its status and standard error.
 ToolRun finish_tool(Background& b);
 
 // A TCP connection to `port` on the loopback address (a program's --listen), or -1.
