@@ -1,11 +1,10 @@
 #pragma once
 
 #include <cstdio>
-#include <iterator>
+#include <iostream>
 #include <type_traits>
 
 #include "acquisition/byte_reader.h"
-#include "device/diag_text.h"
 #include "device/pmbuspower_419.h"
 
 // AC distribution answers (group 0x40). Each decoder gets the info bytes after the data-flag
@@ -22,16 +21,14 @@ bool read_analog_line(ByteReader& r, Line& line, bool has_tower) {
   ByteReader::store(line.a, a, 0.0f);
   // printf lines are not flushed on their own: std::cout shares standard output's buffer, and
   // the next std::endl line flushes both.
-  (diag::Line() << "a " << diag::Hex{a[0]} << ' ' << diag::Hex{a[1]} << ' ' << diag::Hex{a[2]}
-                << ' ' << diag::Hex{a[3]} << '\n')
-      .write();
-  (diag::CoutLine() << "parse40_41 acChannel.a is " << diag::Float{line.a.get()}).end();
+  std::printf("a %x %x %x %x\n", a[0], a[1], a[2], a[3]);
+  std::cout << "parse40_41 acChannel.a is " << line.a.get() << std::endl;
   if (!r.value(line.b, 0.0f) || !r.value(line.c, 0.0f) || !r.value(line.f, 0.0f)) return false;
   if (has_tower && !r.skip_block(4)) return false;
   if (!r.u8(line.p40_41_count)) return false;
   const unsigned extra = line.p40_41_count;
   if (extra > Line::P40_41_SIZE())
-    (diag::CoutLine() << "acChannel.p40_41_count " << static_cast<char>(extra)).end();
+    std::cout << "acChannel.p40_41_count " << static_cast<char>(extra) << std::endl;
   return r.values(line.p40_41, extra, Line::P40_41_SIZE(), kInvalidValue);
 }
 
@@ -56,17 +53,12 @@ bool read_alarm_line(ByteReader& r, Line& line, bool has_tower) {
 template <class Data, int SpId>
 int pmbuspower_419<Data, SpId>::parse40_41(const unsigned char* p, int len) {
   auto& d = this->data_;
-  using Line = std::remove_reference_t<decltype(d.acChannel[0])>;
   ByteReader r(p, len);
   if (!r.u8(d.ac.channel_count)) return -1;
-  (diag::CoutLine() << "parse40_41 channel_count is " << static_cast<char>(d.ac.channel_count))
-      .end();
-  const unsigned lines = d.ac.channel_count;
-  for (unsigned i = 0; i < lines; ++i) {
-    Line dropped{};
-    Line& line = i < std::size(d.acChannel) ? d.acChannel[i] : dropped;
-    if (!ac_wire::read_analog_line(r, line, has_tower_)) return -1;
-  }
+  std::cout << "parse40_41 channel_count is " << static_cast<char>(d.ac.channel_count) << std::endl;
+  if (!read_blocks(r, d.acChannel, d.ac.channel_count,
+                   [&](auto& line) { return ac_wire::read_analog_line(r, line, has_tower_); }))
+    return -1;
   r.value(d.ac.ac_a, kInvalidValue);
   r.value(d.ac.ac_b, kInvalidValue);
   r.value(d.ac.ac_c, kInvalidValue);
@@ -107,13 +99,13 @@ int pmbuspower_419<Data, SpId>::parse40_44(const unsigned char* p, int len) {
   ByteReader r(p, len);
   uint8_t lines = 0;
   if (r.u8(lines)) {
-    (diag::CoutLine() << "channel is " << static_cast<int>(lines)).end();
+    std::cout << "channel is " << static_cast<int>(lines) << std::endl;
     ac_wire::read_alarm_line(r, d.acChannel[0], has_tower_);
     ac_wire::read_alarm_line(r, d.acChannel[1], has_tower_);
     r.u8(d.ac.ac_a_alarm);
     r.u8(d.ac.ac_b_alarm);
     r.u8(d.ac.ac_c_alarm);
   }
-  if (!r.ok()) (diag::CoutLine() << "PMBusPowerAC:ProcotolError read 40_44 read overflow").end();
+  if (!r.ok()) std::cout << "PMBusPowerAC:ProcotolError read 40_44 read overflow" << std::endl;
   return r.consumed();
 }

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <cstring>
+#include <iterator>
+#include <type_traits>
 
 #include "acquisition/le_value.h"
 
@@ -123,3 +125,17 @@ class ByteReader {
   int64_t length_;
   int64_t pos_ = 0;
 };
+
+// The blocks of a list on the wire (AC lines, rectifier modules): `count` of them, each read by
+// `read(entry)` into the record's entry, or, beyond the record's entries, into a scratch entry
+// that is dropped, so the rest of the answer keeps its position. Stops when `read` fails or the
+// reader has run past the end; false then.
+template <class List, class Read>
+bool read_blocks(ByteReader& r, List& list, unsigned count, Read read) {
+  using Entry = std::remove_reference_t<decltype(list[0])>;
+  for (unsigned i = 0; i < count && r.ok(); ++i) {
+    Entry dropped{};
+    if (!read(i < std::size(list) ? list[i] : dropped)) return false;
+  }
+  return r.ok();
+}

@@ -1,11 +1,9 @@
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
-#include <iterator>
-#include <type_traits>
 
 #include "acquisition/byte_reader.h"
-#include "device/diag_text.h"
 #include "device/pmbuspower_419.h"
 
 // Rectifier answers (group 0x41). Each decoder gets the whole info, data-flag byte included
@@ -28,11 +26,28 @@ inline bool read_module_extras(ByteReader& r, le_f32* out, unsigned count, unsig
   return true;
 }
 
-// The module entry a block is stored in; blocks beyond the record's modules are decoded into a
-// scratch entry and dropped, so the rest of the answer keeps its position.
-template <class Modules, class Module>
-Module& module_at(Modules& modules, unsigned i, Module& dropped) {
-  return i < std::size(modules) ? modules[i] : dropped;
+// The extra bytes that end a module's block in the state and alarm answers.
+struct ExtraBytes {
+  uint8_t& count;
+  uint8_t* bytes;
+  unsigned capacity;
+};
+
+// The state and alarm answers: after the data-flag byte and a module count, one block per module
+// that the last analog answer counted (not this answer's count): the module's own bytes, read by
+// `own(r, module)`, which names the module's extra bytes; the tower block when there is one; then
+// the count of extra bytes and the bytes.
+template <class Modules, class Own>
+int read_module_bytes(const unsigned char* p, int len, Modules& modules, unsigned count,
+                      bool has_tower, Own own) {
+  ByteReader r(p, len);
+  r.skip(2);  // data-flag byte, module count
+  read_blocks(r, modules, count, [&](auto& m) {
+    const ExtraBytes extra = own(r, m);
+    if (has_tower) r.skip_block(1);
+    return r.u8(extra.count) && r.bytes(extra.bytes, extra.count, extra.capacity);
+  });
+  return r.result();
 }
 
 }  // namespace rc_wire
@@ -44,49 +59,36 @@ Module& module_at(Modules& modules, unsigned i, Module& dropped) {
 template <class Data, int SpId>
 int pmbuspower_419<Data, SpId>::parse41_41(const unsigned char* p, int len) {
   auto& d = this->data_;
-  using Module = std::remove_reference_t<decltype(d.rcChannel[0])>;
   ByteReader r(p, len);
   r.skip(1);  // data-flag byte
   if (!r.copy(d.rc_voltage) || !r.u8(d.rc_channel_count)) return -1;
   // printf lines are not flushed on their own: std::cout shares standard output's buffer, and
   // the next std::endl line flushes both.
-  (diag::Line() << "parse 41_41 channel is " << static_cast<int>(d.rc_channel_count) << '\n')
-      .write();
-  const unsigned modules = d.rc_channel_count;
-  for (unsigned i = 0; i < modules; ++i) {
-    Module dropped{};
-    Module& m = rc_wire::module_at(d.rcChannel, i, dropped);
-    if (!r.copy(m.current)) return -1;
-    if (has_tower_ && !r.skip_block(4)) return -1;
-    if (!r.u8(m.p41_41_count)) return -1;
-    if (!rc_wire::read_module_extras(r, m.p41_41, m.p41_41_count, Module::P41_41_SIZE())) return -1;
+  std::printf("parse 41_41 channel is %d\n", static_cast<int>(d.rc_channel_count));
+  const bool read = read_blocks(r, d.rcChannel, d.rc_channel_count, [&](auto& m) {
+    if (!r.copy(m.current)) return false;
+    if (has_tower_ && !r.skip_block(4)) return false;
+    if (!r.u8(m.p41_41_count)) return false;
+    if (!rc_wire::read_module_extras(r, m.p41_41, m.p41_41_count, m.P41_41_SIZE())) return false;
     r.skip(skip_41_41_);  // a negative setting skips nothing
-  }
-  return r.result();
+    return true;
+  });
+  return read ? r.result() : -1;
 }
 
 // Module states after an analog answer with two modules (10 bytes):
 //   00 | 02 | 00 01 00 | 00 | 00 00 00 | 00
 //   flag | count | status 1 | P | status 2 | P
-// The blocks follow the module count of the last analog answer, not this answer's count.
 template <class Data, int SpId>
 int pmbuspower_419<Data, SpId>::parse41_43(const unsigned char* p, int len) {
   auto& d = this->data_;
-  using Module = std::remove_reference_t<decltype(d.rcChannel[0])>;
-  ByteReader r(p, len);
-  r.skip(2);  // data-flag byte, module count
-  const unsigned modules = d.rc_channel_count;
-  for (unsigned i = 0; i < modules && r.ok(); ++i) {
-    Module dropped{};
-    Module& m = rc_wire::module_at(d.rcChannel, i, dropped);
-    r.u8(m.status[0]);
-    r.u8(m.status[1]);
-    r.u8(m.status[2]);
-    if (has_tower_) r.skip_block(1);
-    if (!r.u8(m.p41_43_count)) return -1;
-    r.bytes(m.p41_43, m.p41_43_count, Module::P41_43_SIZE());
-  }
-  return r.result();
+  return rc_wire::read_module_bytes(
+      p, len, d.rcChannel, d.rc_channel_count, has_tower_, [](ByteReader& r, auto& m) {
+        r.u8(m.status[0]);
+        r.u8(m.status[1]);
+        r.u8(m.status[2]);
+        return rc_wire::ExtraBytes{m.p41_43_count, m.p41_43, m.P41_43_SIZE()};
+      });
 }
 
 // Module alarms after an analog answer with two modules (6 bytes):
@@ -95,17 +97,9 @@ int pmbuspower_419<Data, SpId>::parse41_43(const unsigned char* p, int len) {
 template <class Data, int SpId>
 int pmbuspower_419<Data, SpId>::parse41_44(const unsigned char* p, int len) {
   auto& d = this->data_;
-  using Module = std::remove_reference_t<decltype(d.rcChannel[0])>;
-  ByteReader r(p, len);
-  r.skip(2);  // data-flag byte, module count
-  const unsigned modules = d.rc_channel_count;
-  for (unsigned i = 0; i < modules && r.ok(); ++i) {
-    Module dropped{};
-    Module& m = rc_wire::module_at(d.rcChannel, i, dropped);
-    r.u8(m.alarm);
-    if (has_tower_) r.skip_block(1);
-    if (!r.u8(m.p41_44_count)) return -1;
-    r.bytes(m.p41_44, m.p41_44_count, Module::P41_44_SIZE());
-  }
-  return r.result();
+  return rc_wire::read_module_bytes(
+      p, len, d.rcChannel, d.rc_channel_count, has_tower_, [](ByteReader& r, auto& m) {
+        r.u8(m.alarm);
+        return rc_wire::ExtraBytes{m.p41_44_count, m.p41_44, m.P41_44_SIZE()};
+      });
 }
