@@ -4,7 +4,6 @@
 #include <type_traits>
 
 #include "acquisition/byte_reader.h"
-#include "device/diag_text.h"
 #include "device/pmbuspower_419.h"
 
 // DC distribution answers (group 0x42). One answer carries the blocks of all panels in a row;
@@ -25,9 +24,8 @@ int read_analog(const unsigned char* p, int len, Panel& panel, int32_t current_f
   panel.current = panel.current.get() * static_cast<float>(current_factor);
   // printf lines are not flushed on their own: std::cout shares standard output's buffer, and
   // the next std::endl line flushes both.
-  (diag::Line() << "parse42_41 " << diag::Fixed{panel.voltage.get()} << ' '
-                << diag::Fixed{panel.current.get()} << '\n')
-      .write();
+  std::printf("parse42_41 %f %f\n", static_cast<double>(panel.voltage.get()),
+              static_cast<double>(panel.current.get()));
   if (!r.u8(panel.m_count)) return -1;
   r.copies(panel.m, panel.m_count, Panel::M_SIZE());
   if (!r.u8(panel.n_count)) return -1;

@@ -2,9 +2,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <iostream>
 
 #include "device/clock.h"
-#include "device/diag_text.h"
 #include "device/pmbuspower_419.h"
 
 // The polling round: one command outstanding at a time, each answer decoded into the record
@@ -91,7 +91,7 @@ void decide_dc_layout(Dev& d, const Answer& a) {
                         uint32_t(a.byte(4)) << 24;
   float volts;
   std::memcpy(&volts, &bits, 4);
-  (diag::CoutLine() << "test dc_v:" << diag::Float{volts}).end();
+  std::cout << "test dc_v:" << volts << std::endl;
   d.no_dc_number_ = volts > 40.0f && volts < 60.0f ? 1 : 2;
 }
 
@@ -131,7 +131,7 @@ int on_rc_analog(Dev& d, const Answer& a) {
   const int used = d.parse41_41(a.from(0), a.after(0));
   // printf lines are not flushed on their own: std::cout shares standard output's buffer, and
   // the next std::endl line flushes both.
-  (diag::Line() << "41_43 " << a.length << " vs " << used << '\n').write();
+  std::printf("41_43 %d vs %d\n", a.length, used);
   // The module states are read in every round.
   return ask(d, PMBUSPOWER_41_43, 0x41, 0x43);
 }
@@ -147,9 +147,9 @@ template <class Dev>
 int on_dc_analog(Dev& d, const Answer& a, bool valid) {
   const uint8_t flag = a.byte(0);
   if (a.has(1)) d.dc_number_ = a.byte(1);
-  (diag::CoutLine() << "pmbuspower_419 PMBUSPOWER_42_41 dc_number:" << d.dc_number_).end();
+  std::cout << "pmbuspower_419 PMBUSPOWER_42_41 dc_number:" << d.dc_number_ << std::endl;
   if (d.no_dc_number_ == -1) decide_dc_layout(d, a);
-  (diag::CoutLine() << "no dc number is " << d.no_dc_number_).end();
+  std::cout << "no dc number is " << d.no_dc_number_ << std::endl;
   decode_panels(d, a, &Dev::parse42_41, &Dev::parse42_41_2);
   if (!valid || (flag & (kSwitchesChanged | kAlarmsChanged)))
     return ask(d, PMBUSPOWER_42_44, 0x42, 0x44);
@@ -160,7 +160,7 @@ template <class Dev>
 int on_dc_alarms(Dev& d, const Answer& a) {
   if (d.no_dc_number_ != 1) {
     if (a.has(1)) d.dc_number_ = a.byte(1);
-    (diag::CoutLine() << "pmbuspower_419 PMBUSPOWER_42_44 dc_number:" << d.dc_number_).end();
+    std::cout << "pmbuspower_419 PMBUSPOWER_42_44 dc_number:" << d.dc_number_ << std::endl;
   }
   decode_panels(d, a, &Dev::parse42_44, &Dev::parse42_44_2);
   return end_round(d);
@@ -219,7 +219,7 @@ int pmbuspower_419<Data, SpId>::process_payload() {
 // stated cleared otherwise, and handed over in a batch of its own. Poll state is left alone.
 template <class Data, int SpId>
 int pmbuspower_419<Data, SpId>::Reset() {
-  (diag::CoutLine() << "pmbuspower_419 data_id:" << this->data_id_ << " reset called").end();
+  std::cout << "pmbuspower_419 data_id:" << this->data_id_ << " reset called" << std::endl;
   long elapsed = poll::seconds_since_round(this->last_round_time_);
   // A clock set back behind the last round would keep it fresh for as long as the step: the
   // count of silence restarts from the moment the step is seen.
@@ -227,16 +227,16 @@ int pmbuspower_419<Data, SpId>::Reset() {
     this->last_round_time_ = device_clock::local_now();
     elapsed = 0;
   }
-  // Written once: they never change, and the name is too long to be made without allocating.
+  // Written once: they never change. The host's klx::kCommAlarmId names the same alarm; the
+  // plug-in keeps its own, as it includes nothing of the host's own runtime.
   static const std::string id = "120600180010";
   static const std::string name = "设备智能口通信状态告警";
   static const std::string text = "通信异常";
   const int level = this->alarm_levels_[id];
   if (level != 0) {
     const bool lost = elapsed >= 120;
-    (diag::CoutLine() << "data_id:" << this->data_id_
-                      << (lost ? " reset from refreshstatus" : " reset from rounddone"))
-        .end();
+    std::cout << "data_id:" << this->data_id_
+              << (lost ? " reset from refreshstatus" : " reset from rounddone") << std::endl;
     this->CheckThresholdBool(level, id, id, name, text, lost, 1);
   }
   if (!this->rules_.empty()) {

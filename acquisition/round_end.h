@@ -1,9 +1,9 @@
 #pragma once
 
 #include <cstring>
+#include <iostream>
 
 #include "device/clock.h"
-#include "device/diag_text.h"
 #include "device/uni_data_device.h"
 #include "klx/ttime.h"
 
@@ -23,7 +23,7 @@ void UniDataDevice<Data, Protocol, SpId>::RoundDone() {
   this->round_flag_ = 1;
   this->batch_result_ = false;
   this->RunCheckThreshold();
-  (diag::CoutLine() << "rvSize is " << static_cast<int>(this->rules_.size())).end();
+  std::cout << "rvSize is " << static_cast<int>(this->rules_.size()) << std::endl;
   const bool evaluated = this->DoBatchCheckThreshold(this->rules_);
   this->batch_result_ = evaluated || this->batch_result_;
   this->SaveDeviceHistory(record, sizeof(Data));

@@ -1,14 +1,10 @@
 #pragma once
 
 #include <boost/lexical_cast.hpp>
-#include <clocale>
-#include <cmath>
+#include <charconv>
 #include <cstddef>
 #include <cstdint>
-#include <limits>
 #include <string>
-
-#include "device/float_text.h"
 
 // Text pieces of the alarm rules, appended to a caller's buffer so that one buffer serves every
 // rule of a round.
@@ -22,21 +18,17 @@ inline void append_unit(std::string& out, unsigned n) {
   while (width > 0) out.push_back(digits[--width]);
 }
 
-// A float as the standard stream writes it by default (six significant digits, the shorter of
-// fixed and exponent notation, no trailing zeros), without building a stream for each value.
+// A float as the standard stream writes it by default (printf's %g: six significant digits,
+// the shorter of fixed and exponent notation, no trailing zeros).
 inline void append_float(std::string& out, float v) {
   char digits[32];
-  out.append(digits, float_text::general(digits, v, 6));
+  out.append(digits,
+             std::to_chars(digits, digits + sizeof digits, v, std::chars_format::general, 6).ptr);
 }
 
-// A float as boost::lexical_cast writes it (printf's %.9g in the C library's locale; "nan",
-// "-inf" and the like), without building a stream.
+// A float as boost::lexical_cast writes it.
 inline std::string& assign_lexical(std::string& out, float v) {
-  static_assert(std::numeric_limits<float>::max_digits10 == 9, "lexical_cast's float precision");
-  if (!std::isfinite(v) || *std::localeconv()->decimal_point != '.')
-    return out = boost::lexical_cast<std::string>(v);
-  char digits[32];
-  return out.assign(digits, float_text::general(digits, v, 9));
+  return out = boost::lexical_cast<std::string>(v);
 }
 
 // An identifier of a repeated unit: eight-digit prefix, the unit number, then "0".
