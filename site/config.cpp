@@ -3,6 +3,7 @@
 #include <cmath>
 #include <functional>
 #include <set>
+#include <utility>
 
 #include "klx/json_keys.h"
 #include "klx/json_read.h"
@@ -17,6 +18,8 @@ using Warnings = std::vector<std::string>;
 
 // The place of a value in messages: `c.json: device 0 (data_id 7): "limits"."x"."low"`.
 struct Place {
+  Place(std::string file_and_device, std::string key_path = "")
+      : file(std::move(file_and_device)), keys(std::move(key_path)) {}
   std::string file;  // the file, and the device when inside one
   std::string keys;
   std::string text() const { return keys.empty() ? file : file + ": " + keys; }
