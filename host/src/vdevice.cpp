@@ -48,15 +48,7 @@ void KLXVDevice::CheckThreshold(const std::string& id, const std::string& name, 
 void KLXVDevice::CheckThresholdBool(int level, const std::string& key, const std::string& alarm_id,
                                     const std::string& text1, const std::string& text2, bool active,
                                     unsigned short count) {
-  rule_value rule;
-  rule.level = level;
-  rule.key = key;
-  rule.alarm_id = alarm_id;
-  rule.text1 = text1;
-  rule.text2 = text2;
-  rule.value = active ? 1.0 : 0.0;
-  rule.count = count;
-  rules_.push_back(std::move(rule));
+  rules_.push_back(rule_value{level, key, alarm_id, active ? 1.0 : 0.0, text1, text2, count});
 }
 
 // The list is the plug-in's: whatever the host keeps of it, it copies.

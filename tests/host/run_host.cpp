@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <fstream>
-#include <sstream>
 
 #include "support/run_tool.h"
 #include "support/scratch.h"
@@ -27,12 +26,7 @@ void write_file(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+std::string read_file(const std::string& path) { return slurp(path); }
 
 std::vector<std::string> read_lines(const std::string& path) {
   std::vector<std::string> lines;

@@ -19,14 +19,14 @@
 
 extern char** environ;
 
-namespace {
-
 std::string slurp(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();
 }
+
+namespace {
 
 // TZ=UTC and the extra entries, then the parent's variables that they do not set.
 struct Env {

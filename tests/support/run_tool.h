@@ -43,6 +43,9 @@ ToolRun finish_tool(Background& b);
 // A TCP connection to `port` on the loopback address (a program's --listen), or -1.
 int connect_local(int port);
 
+// The whole content of a file; empty when it cannot be read.
+std::string slurp(const std::string& path);
+
 // A fresh file path in the test's temporary directory.
 std::string temp_path(const std::string& name);
 

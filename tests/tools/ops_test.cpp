@@ -30,13 +30,6 @@ namespace {
 
 using Steady = std::chrono::steady_clock;
 
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 // A child whose output goes to files (the plug-in writes a lot on standard output, which must
 // never fill a pipe nobody reads); killed and reaped on every path.
 struct Child {
