@@ -80,7 +80,12 @@ void HostEvents::restore_alarms(uint32_t data_id) {
   std::string error;
   const auto active = s_.db->active_alarms(data_id, error);
   if (!error.empty()) warn("alarm state", error);
-  for (const auto& t : active) alarms_.restore(t.key);
+  const std::time_t now = std::time(nullptr);
+  for (const auto& t : active) {
+    alarms_.restore(t.key);
+    if (s_.sinks)
+      for (ExportSink* sink : *s_.sinks) sink->alarm_restored({data_id, now, &t});
+  }
   if (!active.empty())
     std::cerr << "klx-host: data_id " << data_id << ": " << active.size()
               << " active alarms restored from the database\n";

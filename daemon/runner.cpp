@@ -147,7 +147,7 @@ int Runner::setup() {
   for (const auto& w : site.warnings) std::cerr << "klx-host: " << w << "\n";
   if (!o_.port.empty()) site.devices[0].port = o_.port;
   if (const int rc = open_services(site)) return rc;
-  if (const int rc = open_mqtt(o_, site, sinks_, sink_list_)) return rc;
+  if (const int rc = open_mqtt(o_, site, db_.get(), sinks_, sink_list_)) return rc;
   std::vector<DeviceConfig>& devices = site.devices;
   std::string error;
   plugin_ = klx::Plugin::load(o_.plugin, error);

@@ -49,6 +49,8 @@ class ExportSink {
   virtual ~ExportSink() = default;
   virtual void round_completed(const RoundEvent&) {}
   virtual void alarm_changed(const AlarmEvent&) {}
+  // An alarm active before a restart, restored from the database: no transition, the same state.
+  virtual void alarm_restored(const AlarmEvent&) {}
   virtual void line_changed(const LineEvent&) {}
   // Every pass of the poll loop (at least every 100 ms while polling).
   virtual void loop_pass(std::chrono::steady_clock::time_point) {}

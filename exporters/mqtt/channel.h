@@ -1,10 +1,9 @@
 #pragma once
 
-// One connection to the broker, for one device (a client has one last will, and each device has
-// its own availability topic). The network side runs on the channel's own thread: connect,
-// reconnect with back-off, send and receive; only that thread calls into libmosquitto. The poll
-// loop only queues messages in the bounded outbox; the thread hands the next ones over, a few in
-// flight at a time.
+// The host's one connection to the broker, for all its devices. The network side runs on the
+// channel's own thread: connect, reconnect with back-off, send and receive; only that thread
+// calls into libmosquitto. The poll loop only queues messages in the bounded outbox; the thread
+// hands the next ones over, a few in flight at a time.
 
 #include <mosquitto.h>
 
@@ -13,9 +12,9 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
-#include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "outbox.h"
 #include "settings.h"
@@ -30,7 +29,24 @@ struct ChannelParams {
   std::string ca_file;       // with mqtts://; empty: the system's certificates
   std::string will_topic;    // "offline" is left there, retained, when the connection is lost
   std::string status_topic;  // "online" there sends the sticky messages again; empty: none
-  std::string label;         // "mqtt 127.0.0.1:1883 (data_id 7)" in messages
+  std::string label;         // "mqtt 127.0.0.1:1883" in messages
+  size_t max_ordered = 4096;
+};
+
+// Lines about the connection: each text at most once a minute, with the count of the ones held
+// back, so that a broker that accepts and drops every second does not flood the log.
+class LineLimiter {
+ public:
+  explicit LineLimiter(std::string label) : label_(std::move(label)) {}
+  void print(const std::string& what, std::chrono::steady_clock::time_point now);
+
+ private:
+  struct Seen {
+    std::chrono::steady_clock::time_point last;
+    unsigned held = 0;
+  };
+  std::string label_;
+  std::map<std::string, Seen> seen_;
 };
 
 class MqttChannel {
@@ -43,14 +59,22 @@ class MqttChannel {
   // Sets the client up and starts its thread; false with `error` when the settings are unusable.
   bool start(std::string& error);
 
-  void put_ordered(MqttMessage m);
+  // `tag` (non-zero) comes back from take_finished() once the broker acknowledged the message
+  // or it was dropped.
+  void put_ordered(MqttMessage m, uint64_t tag = 0);
   void put_latest(MqttMessage m);
   // Sent now and again after every reconnection and every "online" on the status topic
   // (availability, discovery configs).
   void put_sticky(MqttMessage m);
+  // Sent again after every reconnection, not now (an active alarm, whose raise is ordered).
+  void remember(MqttMessage m);
+  void forget(const std::string& topic);
 
-  // Reports dropped alarm transitions (the channel's thread hands messages over).
-  void pump();
+  // Reports dropped messages; the tags of ordered messages the broker acknowledged or that were
+  // dropped since the last call.
+  std::vector<uint64_t> take_finished();
+  // Waits until what was queued is acknowledged, the connection fails, or `deadline`.
+  void wait_sent(std::chrono::steady_clock::time_point deadline);
   // Sends what waits until `deadline` at most, then disconnects and joins the thread.
   void stop(std::chrono::steady_clock::time_point deadline);
 
@@ -58,38 +82,47 @@ class MqttChannel {
 
  private:
   static void on_connect(mosquitto*, void* self, int rc);
-  static void on_disconnect(mosquitto*, void* self, int rc);
   static void on_publish(mosquitto*, void* self, int mid);
   static void on_message(mosquitto*, void* self, const mosquitto_message* m);
   static void on_log(mosquitto*, void* self, int level, const char* text);
 
+  bool configure(std::string& error);
   void run();
+  int first_connect(int& err);
+  void failed(int rc, int err);
   void connected(int rc);
-  void report(const std::string& what);
+  void report(const std::string& what, bool retrying = true);
   std::string logged_error();
-  void resend_sticky();
   void publish_waiting();
+  bool hand_over(const MqttMessage& m, bool ordered, uint64_t tag);
   void wait_backoff(std::chrono::seconds delay);
 
   ChannelParams p_;
   mosquitto* mosq_ = nullptr;
   std::thread thread_;
   std::atomic<bool> stop_{false};
+  bool first_done_ = false;  // the CONNECT properties are set (network thread only)
+  bool v311_ = false;        // the broker speaks MQTT 3.1.1 only (network thread only)
 
   std::mutex mu_;  // guards everything below
   std::condition_variable cv_;
   Outbox outbox_;
   std::map<std::string, std::string> sticky_;
   bool connected_ = false;
+  bool connack_ = false;  // the current attempt got an answer to its CONNECT
   bool failing_ = false;  // the last attempt to connect failed
   bool resend_ = false;   // "online" on the status topic: the sticky messages again
   unsigned inflight_ = 0;
+  std::map<int, uint64_t> inflight_tags_;  // message id -> tag, until acknowledged
+  std::vector<uint64_t> finished_;
   uint64_t dropped_total_ = 0;
   std::chrono::seconds backoff_{1};
+  std::chrono::steady_clock::time_point up_since_;
 
   std::mutex report_mu_;
-  std::set<std::string> reported_;  // since the broker last accepted
-  std::string log_error_;           // libmosquitto's last error log line
+  LineLimiter lines_;
+  bool failure_told_ = false;  // a failure was printed since the last "connected"
+  std::string log_error_;      // libmosquitto's last error log line
 };
 
 }  // namespace klxhost

@@ -1,7 +1,8 @@
 #pragma once
 
 // The MQTT export: each device's state after every completed round, its alarm transitions and
-// its availability, with Home Assistant discovery configs, to one broker (see docs/mqtt.md).
+// its availability, with Home Assistant discovery configs, to one broker over one connection
+// (see docs/mqtt.md).
 
 #include <memory>
 #include <string>
@@ -24,7 +25,8 @@ MqttPlan plan_mqtt(const Options& o, const MqttSettings& configured);
 
 // Adds the MQTT sink when a broker is configured; an exit code, with the reason on standard
 // error, when the settings cannot be used.
-int open_mqtt(const Options& o, const SiteConfig& site,
+// `db` (may be null) keeps undelivered alarm transitions over restarts.
+int open_mqtt(const Options& o, const SiteConfig& site, klx::HistoryDb* db,
               std::vector<std::unique_ptr<ExportSink>>& sinks, std::vector<ExportSink*>& list);
 
 }  // namespace klxhost

@@ -62,6 +62,16 @@ bool parse_mqtt_url(const std::string& text, MqttUrl& out, std::string& error) {
   return true;
 }
 
+std::string redacted_url(const std::string& text) {
+  const size_t scheme = text.find("://");
+  const size_t start = scheme == std::string::npos ? 0 : scheme + 3;
+  const size_t at = text.rfind('@');
+  if (at == std::string::npos || at < start) return text;
+  const size_t colon = text.find(':', start);
+  if (colon == std::string::npos || colon > at) return text;
+  return text.substr(0, colon + 1) + "***" + text.substr(at);
+}
+
 bool valid_topic_level(const std::string& s) {
   if (s.empty()) return false;
   for (const char c : s)

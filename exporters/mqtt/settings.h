@@ -30,6 +30,9 @@ struct MqttUrl {
 // False with `error` set when the text is not such a URL.
 bool parse_mqtt_url(const std::string& text, MqttUrl& out, std::string& error);
 
+// The URL for messages: a password in it (which parse_mqtt_url refuses) shown as "***".
+std::string redacted_url(const std::string& text);
+
 // A topic level of ours must be a plain name: not empty, no '/', '+', '#' or control bytes.
 bool valid_topic_level(const std::string& s);
 

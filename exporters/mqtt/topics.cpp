@@ -91,7 +91,10 @@ Json::Value common_config(const TopicNames& names, uint32_t data_id, const std::
   Json::Value c;
   c["name"] = name;
   c["unique_id"] = names.node_id(data_id) + "_" + object;
-  c["availability_topic"] = names.availability(data_id);
+  // Available while both the host's connection and the device are.
+  for (const std::string& topic : {names.bridge_availability(), names.availability(data_id)})
+    c["availability"].append(Json::Value(Json::objectValue))["topic"] = topic;
+  c["availability_mode"] = "all";
   c["device"] = device_block(names, data_id);
   return c;
 }
@@ -127,6 +130,9 @@ std::string TopicNames::state(uint32_t data_id) const { return device(data_id) +
 std::string TopicNames::availability(uint32_t data_id) const {
   return device(data_id) + "/availability";
 }
+std::string TopicNames::bridge_availability() const {
+  return prefix + "/" + site + "/availability";
+}
 std::string TopicNames::alarm(uint32_t data_id, const std::string& key) const {
   return device(data_id) + "/alarm/" + topic_level(key);
 }
@@ -142,7 +148,7 @@ std::string topic_level(const std::string& key) {
   return out;
 }
 
-std::string alarm_payload(const klx::AlarmTransition& t, std::time_t since) {
+std::string alarm_payload(const klx::AlarmTransition& t, std::time_t since, uint64_t seq) {
   Json::Value v;
   v["active"] = t.raised;
   v["level"] = t.level;
@@ -150,6 +156,7 @@ std::string alarm_payload(const klx::AlarmTransition& t, std::time_t since) {
   v["text1"] = t.text1;
   v["text2"] = t.text2;
   v["since"] = iso_time(since);
+  if (seq) v["seq"] = Json::UInt64(seq);
   return compact_json(v);
 }
 

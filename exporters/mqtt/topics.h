@@ -4,6 +4,7 @@
 //   PREFIX/SITE/DATA_ID/state         the state after each completed round
 //   PREFIX/SITE/DATA_ID/alarm/KEY     each raise and clear
 //   PREFIX/SITE/DATA_ID/availability  online / offline
+//   PREFIX/SITE/availability          the host's connection: online / offline (its last will)
 //   DISCOVERY_PREFIX/{sensor,binary_sensor}/klx_SITE_DATAID/OBJECT/config
 
 #include <json/value.h>
@@ -31,6 +32,7 @@ struct TopicNames {
   std::string device(uint32_t data_id) const;  // PREFIX/SITE/DATA_ID
   std::string state(uint32_t data_id) const;
   std::string availability(uint32_t data_id) const;
+  std::string bridge_availability() const;  // PREFIX/SITE/availability
   std::string alarm(uint32_t data_id, const std::string& key) const;
   std::string discovery_status() const;         // DISCOVERY_PREFIX/status
   std::string node_id(uint32_t data_id) const;  // klx_SITE_DATAID, SITE as [A-Za-z0-9_-]
@@ -39,8 +41,8 @@ struct TopicNames {
 // An alarm key as one topic level: '/', '+', '#' and control bytes become '_'.
 std::string topic_level(const std::string& key);
 
-// {"active", "level", "alarm_id", "text1", "text2", "since"}.
-std::string alarm_payload(const klx::AlarmTransition& t, std::time_t since);
+// {"active", "level", "alarm_id", "text1", "text2", "since", "seq"}; no "seq" when 0.
+std::string alarm_payload(const klx::AlarmTransition& t, std::time_t since, uint64_t seq = 0);
 
 // The Home Assistant configs of one device: sensors for the values the state (a state payload)
 // holds, a problem binary_sensor per alarm key.

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 #include <json/reader.h>
 
+#include "alarm_ledger.h"
 #include "config.h"
 #include "outbox.h"
 #include "settings.h"
+#include "support/scratch.h"
 #include "topics.h"
 
 namespace klxhost {
@@ -80,9 +82,10 @@ TEST(MqttOutbox, AlarmsKeepTheirOrderStatesCoalesceAndDropsAreCounted) {
   std::vector<std::string> out;
   MqttMessage m;
   bool ordered = false;
-  ASSERT_TRUE(box.take(m, ordered));
-  box.give_back(m, ordered);  // a refused hand-over keeps its place
-  while (box.take(m, ordered)) out.push_back(m.payload);
+  uint64_t tag = 0;
+  ASSERT_TRUE(box.take(m, ordered, tag));
+  box.give_back(m, ordered, tag);  // a refused hand-over keeps its place
+  while (box.take(m, ordered, tag)) out.push_back(m.payload);
   EXPECT_EQ(out, (std::vector<std::string>{"raise B", "clear A", "clear B", "round 2"}));
 }
 
@@ -105,6 +108,45 @@ TEST(MqttTopics, AlarmPayloadAndKeysAsTopicLevels) {
   const TopicNames names{"klx", "s.1", "homeassistant"};
   EXPECT_EQ(names.alarm(7, t.key), "klx/s.1/7/alarm/a_b__");
   EXPECT_EQ(names.node_id(7), "klx_s_1_7");
+}
+
+// What a restart finds in the database: undelivered transitions in order with their numbers,
+// the raise of an alarm still active, and numbers that keep growing.
+TEST(MqttAlarmLedger, KeepsWhatIsUndeliveredAndWhatIsActiveOverRestarts) {
+  const std::string path = klx_test::scratch_path("ledger.db");
+  std::string error;
+  const auto t = [](bool raised, const char* key) {
+    klx::AlarmTransition a;
+    a.raised = raised;
+    a.level = 1;
+    a.key = key;
+    return a;
+  };
+  uint64_t raise_b = 0, clear_c = 0;
+  {
+    auto db = klx::HistoryDb::open(path, error);
+    ASSERT_TRUE(db) << error;
+    AlarmLedger ledger(db.get(), 100);
+    ledger.finished(ledger.add(1, 10, t(true, "A")).seq);  // delivered, then cleared: gone
+    ledger.finished(ledger.add(1, 11, t(false, "A")).seq);
+    raise_b = ledger.add(1, 12, t(true, "B")).seq;  // delivered, still active
+    ledger.finished(raise_b);
+    ledger.add(2, 13, t(true, "C"));  // raised and cleared, neither delivered
+    clear_c = ledger.add(2, 14, t(false, "C")).seq;
+    EXPECT_EQ(ledger.pending(), 2u);
+  }
+  auto db = klx::HistoryDb::open(path, error);
+  ASSERT_TRUE(db) << error;
+  AlarmLedger ledger(db.get(), 50);  // a clock that went back
+  const auto left = ledger.load();
+  ASSERT_EQ(left.size(), 2u);
+  EXPECT_TRUE(left[0].transition.raised);
+  EXPECT_EQ(left[1].seq, clear_c);
+  ASSERT_NE(ledger.active(1, "B"), nullptr);
+  EXPECT_EQ(ledger.active(1, "B")->seq, raise_b);
+  EXPECT_EQ(ledger.active(2, "C"), nullptr);
+  EXPECT_EQ(ledger.active(1, "A"), nullptr);
+  EXPECT_GT(ledger.add(1, 15, t(false, "B")).seq, clear_c);
 }
 
 }  // namespace

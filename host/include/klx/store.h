@@ -129,6 +129,21 @@ class HistoryDb {
   // The alarms active for a device when the database was last written (raised = true).
   std::vector<AlarmTransition> active_alarms(uint32_t data_id, std::string& error);
 
+  // Alarm transitions an exporter has not delivered yet, and the delivered raises of alarms
+  // still active, kept over restarts in a table of their own (alarm_outbox, created when
+  // missing) in the order of their sequence numbers. Written at once, outside the queue.
+  struct OutboxAlarm {
+    uint64_t seq = 0;
+    uint32_t data_id = 0;
+    int64_t time = 0;
+    bool pending = true;  // not delivered yet
+    AlarmTransition transition;
+  };
+  bool outbox_put(const OutboxAlarm& a, std::string& error);  // inserts or replaces by seq
+  bool outbox_remove(uint64_t seq, std::string& error);
+  // Every row in order, and the highest sequence number ever kept (0: none).
+  bool outbox_load(std::vector<OutboxAlarm>& out, uint64_t& last_seq, std::string& error);
+
   // At the end of a run: writes the queue, waiting longer for a busy database; what is still
   // waiting then is lost. The count of lost rows.
   size_t finish();
@@ -163,7 +178,10 @@ class HistoryDb {
   bool submit(Write w);
   void flush();
 
+  bool outbox_ready(std::string& error);
+
   sqlite3* db_;
+  bool outbox_created_ = false;
   sqlite3_stmt* insert_record_ = nullptr;
   sqlite3_stmt* insert_alarm_ = nullptr;
   sqlite3_stmt* insert_report_ = nullptr;

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include <cmath>
+#include <functional>
 
 #include "klx/store.h"
 
@@ -334,6 +335,113 @@ std::vector<AlarmTransition> HistoryDb::active_alarms(uint32_t data_id, std::str
   if (rc != SQLITE_DONE) error = sqlite3_errmsg(db_);
   sqlite3_finalize(st);
   return out;
+}
+
+}  // namespace klx
+
+namespace klx {
+namespace {
+
+// AUTOINCREMENT: sqlite_sequence keeps the highest seq ever stored, after its row is gone.
+const char* const kOutboxSchema = R"sql(
+CREATE TABLE IF NOT EXISTS alarm_outbox (
+  seq INTEGER PRIMARY KEY AUTOINCREMENT,
+  data_id INTEGER NOT NULL,
+  time INTEGER NOT NULL,
+  pending INTEGER NOT NULL,
+  event TEXT NOT NULL CHECK (event IN ('raise', 'clear')),
+  level INTEGER NOT NULL,
+  key TEXT NOT NULL,
+  alarm_id TEXT NOT NULL,
+  text1 TEXT NOT NULL,
+  text2 TEXT NOT NULL
+);
+)sql";
+
+// One statement run to its end; false with the reason.
+bool run_once(sqlite3* db, const char* sql, const std::function<void(sqlite3_stmt*)>& bind,
+              const std::function<void(sqlite3_stmt*)>& row, std::string& error) {
+  sqlite3_stmt* st = nullptr;
+  if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) != SQLITE_OK) {
+    error = sqlite3_errmsg(db);
+    return false;
+  }
+  if (bind) bind(st);
+  int rc;
+  while ((rc = sqlite3_step(st)) == SQLITE_ROW)
+    if (row) row(st);
+  if (rc != SQLITE_DONE) error = sqlite3_errmsg(db);
+  sqlite3_finalize(st);
+  return rc == SQLITE_DONE;
+}
+
+std::string column_text(sqlite3_stmt* st, int col) {
+  const auto* p = sqlite3_column_text(st, col);
+  return p ? reinterpret_cast<const char*>(p) : "";
+}
+
+}  // namespace
+
+bool HistoryDb::outbox_ready(std::string& error) {
+  return outbox_created_ || (outbox_created_ = exec(db_, kOutboxSchema, error));
+}
+
+bool HistoryDb::outbox_put(const OutboxAlarm& a, std::string& error) {
+  if (!outbox_ready(error)) return false;
+  const AlarmTransition& t = a.transition;
+  return run_once(
+      db_,
+      "INSERT OR REPLACE INTO alarm_outbox (seq, data_id, time, pending, event, level, key, "
+      "alarm_id, text1, text2) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+      [&](sqlite3_stmt* st) {
+        sqlite3_bind_int64(st, 1, static_cast<int64_t>(a.seq));
+        sqlite3_bind_int64(st, 2, a.data_id);
+        sqlite3_bind_int64(st, 3, a.time);
+        sqlite3_bind_int(st, 4, a.pending);
+        sqlite3_bind_text(st, 5, t.raised ? "raise" : "clear", -1, SQLITE_STATIC);
+        sqlite3_bind_int(st, 6, t.level);
+        int at = 7;
+        for (const std::string* s : {&t.key, &t.alarm_id, &t.text1, &t.text2})
+          sqlite3_bind_text(st, at++, s->data(), static_cast<int>(s->size()), SQLITE_STATIC);
+      },
+      nullptr, error);
+}
+
+bool HistoryDb::outbox_remove(uint64_t seq, std::string& error) {
+  return outbox_ready(error) &&
+         run_once(
+             db_, "DELETE FROM alarm_outbox WHERE seq = ?",
+             [&](sqlite3_stmt* st) { sqlite3_bind_int64(st, 1, static_cast<int64_t>(seq)); },
+             nullptr, error);
+}
+
+bool HistoryDb::outbox_load(std::vector<OutboxAlarm>& out, uint64_t& last_seq, std::string& error) {
+  out.clear();
+  last_seq = 0;
+  if (!outbox_ready(error)) return false;
+  const auto read_row = [&](sqlite3_stmt* st) {
+    OutboxAlarm a;
+    a.seq = static_cast<uint64_t>(sqlite3_column_int64(st, 0));
+    a.data_id = static_cast<uint32_t>(sqlite3_column_int64(st, 1));
+    a.time = sqlite3_column_int64(st, 2);
+    a.pending = sqlite3_column_int(st, 3) != 0;
+    a.transition = AlarmTransition{column_text(st, 4) == "raise",
+                                   sqlite3_column_int(st, 5),
+                                   column_text(st, 6),
+                                   column_text(st, 7),
+                                   column_text(st, 8),
+                                   column_text(st, 9)};
+    out.push_back(std::move(a));
+  };
+  const auto read_seq = [&](sqlite3_stmt* st) {
+    last_seq = static_cast<uint64_t>(sqlite3_column_int64(st, 0));
+  };
+  return run_once(db_,
+                  "SELECT seq, data_id, time, pending, event, level, key, alarm_id, text1, text2 "
+                  "FROM alarm_outbox ORDER BY seq",
+                  nullptr, read_row, error) &&
+         run_once(db_, "SELECT seq FROM sqlite_sequence WHERE name = 'alarm_outbox'", nullptr,
+                  read_seq, error);
 }
 
 }  // namespace klx
