@@ -24,6 +24,7 @@
 #include "ops_sinks.h"
 #include "ports.h"
 #include "service_notify.h"
+#include "snmp_setup.h"
 #include "summary.h"
 
 namespace klxhost {
@@ -148,6 +149,7 @@ int Runner::setup() {
   if (!o_.port.empty()) site.devices[0].port = o_.port;
   if (const int rc = open_services(site)) return rc;
   if (const int rc = open_mqtt(o_, site, db_.get(), sinks_, sink_list_)) return rc;
+  if (const int rc = open_snmp(o_, site, sinks_, sink_list_)) return rc;
   std::vector<DeviceConfig>& devices = site.devices;
   std::string error;
   plugin_ = klx::Plugin::load(o_.plugin, error);
@@ -358,13 +360,17 @@ void Runner::wait_until(Clock::time_point until) {
   loop_->descriptors(descriptors);
   std::vector<pollfd> fds;
   for (int fd : descriptors) fds.push_back({fd, POLLIN, 0});
-  const auto left = std::max(until - Clock::now(), Clock::duration::zero());
-  const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+  std::chrono::nanoseconds left = std::max(until - Clock::now(), Clock::duration::zero());
+  for (ExportSink* sink : sink_list_) sink->want_descriptors(fds, left);
+  const auto ns = left.count();
   timespec ts{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
-  if (ppoll(fds.data(), fds.size(), &ts, nullptr) <= 0) return;
+  const int ready = ppoll(fds.data(), fds.size(), &ts, nullptr);
+  for (ExportSink* sink : sink_list_) sink->descriptors_ready(fds);
+  if (ready <= 0) return;
   // A line that hangs up stays readable with nothing to read: close it rather than spin.
-  for (const auto& p : fds)
-    if ((p.revents & (POLLHUP | POLLERR | POLLNVAL)) && !(p.revents & POLLIN)) loop_->hang_up(p.fd);
+  for (size_t i = 0; i < descriptors.size(); ++i)
+    if ((fds[i].revents & (POLLHUP | POLLERR | POLLNVAL)) && !(fds[i].revents & POLLIN))
+      loop_->hang_up(fds[i].fd);
 }
 
 bool Runner::watchdog(Clock::time_point now) {

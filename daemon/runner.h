@@ -29,7 +29,8 @@ struct Options {
   std::string mqtt_url;  // over the configuration's "mqtt" settings when set
   std::string mqtt_ca;
   std::string mqtt_password_file;
-  std::string http;  // "[HOST:]PORT" of the HTTP endpoint; overrides the configuration's
+  std::string http;         // "[HOST:]PORT" of the HTTP endpoint; overrides the configuration's
+  std::string snmp_agentx;  // the master's AgentX socket; overrides the configuration's
 };
 
 // "CODE:HEX" (decimal code, hex input bytes; "CODE:" passes no input).

@@ -233,6 +233,34 @@ MqttSettings to_mqtt(const Json::Value& v, const Place& p) {
   return to_object(v, p, fields);
 }
 
+std::string to_socket(const Json::Value& v, const Place& p) {
+  if (!v.isString() || v.asString().empty())
+    fail(p, "must be the path of the master's AgentX socket");
+  return v.asString();
+}
+
+double to_stale_after(const Json::Value& v, const Place& p) {
+  if (!v.isNumeric() || v.isBool() || !(v.asDouble() >= 1 && v.asDouble() <= 86400))
+    fail(p, "must be a number of seconds from 1 to 86400");
+  return v.asDouble();
+}
+
+template <int Low, int High>
+unsigned to_count_in(const Json::Value& v, const Place& p) {
+  return static_cast<unsigned>(to_int_in<Low, High>(v, p));
+}
+
+SnmpSettings to_snmp(const Json::Value& v, const Place& p) {
+  using S = SnmpSettings;
+  static const Fields<S> fields = {
+      field("agentx_socket", &S::agentx_socket, to_socket),
+      field("stale_after_s", &S::stale_after_s, to_stale_after),
+      field("agentx_retry_s", &S::agentx_retry_s, to_count_in<1, 3600>),
+      field("notify_queue", &S::notify_queue, to_count_in<1, 100000>),
+  };
+  return to_object(v, p, fields);
+}
+
 // An object kept as written, for an exporter that reads its own settings.
 Json::Value to_raw_object(const Json::Value& v, const Place& p) {
   if (!v.isObject()) fail(p, "must be an object");
@@ -246,7 +274,7 @@ const Fields<SiteConfig>& root_fields() {
       {"devices", read_devices},
       field("http", &S::http, to_http),
       field("mqtt", &S::mqtt, to_mqtt),
-      field("snmp", &S::snmp, to_raw_object),
+      field("snmp", &S::snmp, to_snmp),
       field("history", &S::history, to_raw_object),
   };
   return fields;

@@ -25,6 +25,7 @@
 #include "klx/store.h"
 #include "klx/vdevice.h"
 #include "settings.h"
+#include "snmp_settings.h"
 
 namespace klxhost {
 
@@ -52,8 +53,8 @@ struct SiteConfig {
   std::vector<DeviceConfig> devices;
   HttpConfig http;
   MqttSettings mqtt;  // its "site" names the site on every output
+  SnmpSettings snmp;  // off while its agentx_socket is empty; --snmp-agentx overrides it
   // Objects whose exporters read them on their own; {} when absent.
-  Json::Value snmp{Json::objectValue};
   Json::Value history{Json::objectValue};
   // What the plug-in would misread in the devices' settings; the configuration is still used.
   std::vector<std::string> warnings;

@@ -5,6 +5,8 @@
 // The poll loop calls these: a sink copies what it needs and returns at once; it never waits on
 // its peer (the network side runs on the sink's own thread, with bounded queues).
 
+#include <poll.h>
+
 #include <chrono>
 #include <cstdint>
 #include <ctime>
@@ -56,6 +58,11 @@ class ExportSink {
   virtual void loop_pass(std::chrono::steady_clock::time_point) {}
   // The runner is about to stop (SIGTERM, SIGINT or its rounds are done).
   virtual void stopping() {}
+  // A sink whose library does its own I/O in the poll thread (net-snmp): before each wait it adds
+  // the descriptors it needs and may shorten the wait; after it, it is handed every descriptor
+  // with its revents (also when the wait timed out) and does its work without blocking.
+  virtual void want_descriptors(std::vector<pollfd>&, std::chrono::nanoseconds& /*max_wait*/) {}
+  virtual void descriptors_ready(const std::vector<pollfd>&) {}
 };
 
 }  // namespace klxhost

@@ -35,6 +35,9 @@ int main(int argc, char** argv) {
   app.add_option("--http", o.http,
                  "serve /metrics, /api/state and the status page on [HOST:]PORT "
                  "(a bare port: loopback only)");
+  app.add_option("--snmp-agentx", o.snmp_agentx,
+                 "serve readings and alarms as an AgentX subagent of the snmpd whose socket is "
+                 "PATH");
   app.add_option("--plugin", o.plugin,
                  "plug-in to load (default: ../lib/korvantis_419.so or "
                  "../lib/klx/plugins/korvantis_419.so from the program's folder)");

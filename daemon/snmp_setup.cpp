@@ -1,0 +1,29 @@
+#include "snmp_setup.h"
+
+#include <iostream>
+
+#include "snmp_sink.h"
+
+namespace klxhost {
+
+int open_snmp(const Options& o, const SiteConfig& site,
+              std::vector<std::unique_ptr<ExportSink>>& sinks, std::vector<ExportSink*>& list) {
+  SnmpSettings s = site.snmp;
+  if (!o.snmp_agentx.empty()) s.agentx_socket = o.snmp_agentx;
+  if (s.agentx_socket.empty()) return kExitOk;
+  std::vector<SnmpDevice> served;
+  for (const auto& d : site.devices)
+    served.push_back({d.data_id, klx::layout_of_settings(d.settings)});
+  std::string error;
+  auto sink = start_subagent(s, served, error);
+  if (!sink) {
+    std::cerr << "klx-host: snmp: " << error << "\n";
+    return kExitFailure;
+  }
+  std::cerr << "klx-host: snmp: AgentX subagent of " << s.agentx_socket << "\n";
+  list.push_back(sink.get());
+  sinks.push_back(std::move(sink));
+  return kExitOk;
+}
+
+}  // namespace klxhost
