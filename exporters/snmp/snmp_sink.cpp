@@ -1,10 +1,13 @@
 #include "snmp_sink.h"
 
-#include <net-snmp/agent/agent_callbacks.h>
-#include <net-snmp/agent/net-snmp-agent-includes.h>
-#include <net-snmp/library/large_fd_set.h>
+// net-snmp's headers must come in this order.
+// clang-format off
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>
+#include <net-snmp/agent/net-snmp-agent-includes.h>
+#include <net-snmp/agent/agent_callbacks.h>
+#include <net-snmp/library/large_fd_set.h>
+// clang-format on
 
 #include <algorithm>
 #include <csignal>
