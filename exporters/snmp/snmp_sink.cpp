@@ -98,6 +98,7 @@ class SnmpSink : public ExportSink {
                     netsnmp_agent_request_info* info, netsnmp_request_info* requests);
   static int on_master(int, int minor, void*, void* self);
   bool register_subtree(const char* name, const Oid& root);
+  void agentx_timing();
   Device* find(uint32_t data_id);
   void rebuild();
   void notify(unsigned which, const Device& d, std::vector<Entry> vars);
@@ -121,6 +122,7 @@ class SnmpSink : public ExportSink {
   struct Cost {
     uint64_t calls = 0, varbinds = 0;
     Clock::duration total{}, worst{};
+    Clock::duration worst_pass{};  // the longest the poll loop waited on net-snmp
   } cost_;
 };
 
@@ -145,12 +147,6 @@ bool SnmpSink::start(std::string& error) {
   netsnmp_ds_set_boolean(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_NO_CONNECTION_WARNINGS, 1);
   netsnmp_ds_set_string(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_X_SOCKET,
                         settings_.agentx_socket.c_str());
-  // The AgentX open waits synchronously for the master's answer: a stalled master may hold the
-  // loop this long, once per retry.
-  netsnmp_ds_set_int(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_AGENTX_TIMEOUT, 1);
-  netsnmp_ds_set_int(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_AGENTX_RETRIES, 0);
-  netsnmp_ds_set_int(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_AGENTX_PING_INTERVAL,
-                     static_cast<int>(settings_.agentx_retry_s));
   snmp_enable_stderrlog();
   g_sink = this;
   // net-snmp frees the client arguments of its callbacks at shutdown: it is given none of ours.
@@ -169,11 +165,20 @@ bool SnmpSink::start(std::string& error) {
     return false;
   }
   init_snmp(kAppName);
-  // Reading the (absent) configuration resets the interval: it counts only when set after.
-  netsnmp_ds_set_int(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_AGENTX_PING_INTERVAL,
-                     static_cast<int>(settings_.agentx_retry_s));
+  // Set before, the interval would also start net-snmp's synchronous pings, which stall the loop
+  // for a master that is stopped rather than gone; set after, it is the reconnection interval
+  // once the master closes the socket.
+  agentx_timing();
   rebuild();
   return true;
+}
+
+// The reconnection interval (net-snmp's AgentX ping interval). The AgentX time-out and retries
+// keep net-snmp's defaults: shorter ones make a stalled master look gone, and each reconnection
+// to a master that does not accept fills its listen backlog until connect() blocks.
+void SnmpSink::agentx_timing() {
+  netsnmp_ds_set_int(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_AGENTX_PING_INTERVAL,
+                     static_cast<int>(settings_.agentx_retry_s));
 }
 
 bool SnmpSink::register_subtree(const char* name, const Oid& root) {
@@ -385,6 +390,7 @@ void SnmpSink::want_descriptors(std::vector<pollfd>& fds, std::chrono::nanosecon
 
 void SnmpSink::descriptors_ready(const std::vector<pollfd>& fds) {
   if (!started_) return;
+  const auto began = Clock::now();
   netsnmp_large_fd_set set;
   netsnmp_large_fd_set_init(&set, FD_SETSIZE);
   bool any = false;
@@ -399,6 +405,7 @@ void SnmpSink::descriptors_ready(const std::vector<pollfd>& fds) {
   run_alarms();
   netsnmp_check_outstanding_agent_requests();
   flush();
+  cost_.worst_pass = std::max(cost_.worst_pass, Clock::now() - began);
 }
 
 void SnmpSink::stopping() {
@@ -409,8 +416,8 @@ void SnmpSink::stopping() {
   };
   std::cerr << "klx-host: snmp: " << cost_.calls << " request calls, " << cost_.varbinds
             << " varbinds, " << us(cost_.total) << " us in all, worst call " << us(cost_.worst)
-            << " us; " << sequence_ << " notifications, " << dropped_ << " dropped, "
-            << queue_.size() << " still queued\n";
+            << " us; worst loop pass in net-snmp " << us(cost_.worst_pass) << " us; " << sequence_
+            << " notifications, " << dropped_ << " dropped, " << queue_.size() << " still queued\n";
 }
 
 void SnmpSink::shut_down() {
