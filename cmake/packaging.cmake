@@ -3,6 +3,7 @@
 #   /usr/lib/klx/libklxhost.so.0            the host stand-in library
 #   /usr/lib/klx/plugins/korvantis_419.so   the plug-in; finds the host library through $ORIGIN/..
 #   /usr/bin/klx-host, klx-sim, klx-record, klx-history   the tools, where this build has them
+#   /usr/share/snmp/mibs/KLX-POWER-MIB.txt  the SNMP subagent's MIB (amd64)
 # Build with `cpack --config <build>/CPackConfig.cmake -B <build>/packages` (scripts/package).
 
 set(KLX_INSTALL_LIBDIR lib/klx)
@@ -81,10 +82,20 @@ if(TARGET klx-host AND NOT CMAKE_CROSSCOMPILING)
   install(FILES ${klx_pkg}/klx-host.service DESTINATION lib/systemd/system)
   install(FILES ${klx_pkg}/klx-host.sysusers DESTINATION lib/sysusers.d RENAME klx-host.conf)
   install(FILES ${klx_pkg}/klx-host.json DESTINATION /etc/klx)
-  install(FILES ${PROJECT_SOURCE_DIR}/docs/operations.md DESTINATION share/doc/korvantis-419)
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/operations.md ${PROJECT_SOURCE_DIR}/docs/snmp.md
+                ${klx_pkg}/snmpd.conf.example DESTINATION share/doc/korvantis-419)
   set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
       ${klx_pkg}/postinst ${klx_pkg}/prerm ${klx_pkg}/postrm ${klx_pkg}/conffiles)
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+  # The SNMP subagent (docs/snmp.md): its MIB where net-snmp's tools look, libsnmp40 (found by
+  # dpkg-shlibdeps too) and the master agent it serves through, recommended only. The mipsel
+  # package never gets here: the plug-in does not link net-snmp.
+  if(NETSNMP_AGENT_LIBRARY)
+    install(FILES ${PROJECT_SOURCE_DIR}/exporters/snmp/mibs/KLX-POWER-MIB.txt
+            DESTINATION share/snmp/mibs)
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libsnmp40")
+    set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "snmpd")
+  endif()
 endif()
 
 include(CPack)
