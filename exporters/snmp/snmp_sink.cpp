@@ -117,7 +117,7 @@ class SnmpSink : public ExportSink {
   uint32_t sequence_ = 0;
   uint32_t dropped_ = 0;
   uint32_t dropped_reported_ = 0;
-  size_t first_fd_ = 0;  // our descriptors in the runner's list start here
+  size_t first_fd_ = 0, end_fd_ = 0;  // where our descriptors are in the runner's list
   // What a request costs inside the subagent (docs/snmp.md).
   struct Cost {
     uint64_t calls = 0, varbinds = 0;
@@ -380,6 +380,7 @@ void SnmpSink::want_descriptors(std::vector<pollfd>& fds, std::chrono::nanosecon
   snmp_select_info2(&count, &set, &tv, &block);
   for (int fd = 0; fd < count; ++fd)
     if (NETSNMP_LARGE_FD_ISSET(fd, &set)) fds.push_back({fd, POLLIN, 0});
+  end_fd_ = fds.size();
   netsnmp_large_fd_set_cleanup(&set);
   if (!block) {
     const std::chrono::nanoseconds t =
@@ -394,7 +395,7 @@ void SnmpSink::descriptors_ready(const std::vector<pollfd>& fds) {
   netsnmp_large_fd_set set;
   netsnmp_large_fd_set_init(&set, FD_SETSIZE);
   bool any = false;
-  for (size_t i = first_fd_; i < fds.size(); ++i)
+  for (size_t i = first_fd_; i < std::min(end_fd_, fds.size()); ++i)
     if (fds[i].revents) {
       NETSNMP_LARGE_FD_SET(fds[i].fd, &set);
       any = true;
