@@ -128,11 +128,9 @@ class SnmpSink : public ExportSink {
 
 SnmpSink* g_sink = nullptr;  // net-snmp's state is process-wide: one subagent per process
 
-bool SnmpSink::start(std::string& error) {
-  if (g_sink) {
-    error = "one subagent per process";
-    return false;
-  }
+// A subagent of `socket` that reads no file and writes none, and whose timers run from the poll
+// loop rather than SIGALRM.
+void configure_library(const std::string& socket) {
   // A master that went away must not kill the host when the subagent writes to it.
   std::signal(SIGPIPE, SIG_IGN);
   setenv("MIBS", "", 1);  // numeric OIDs only; no MIB files read
@@ -145,8 +143,15 @@ bool SnmpSink::start(std::string& error) {
   netsnmp_ds_set_string(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_PERSISTENT_DIR, "/dev/null");
   netsnmp_ds_set_boolean(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_ROLE, 1);
   netsnmp_ds_set_boolean(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_NO_CONNECTION_WARNINGS, 1);
-  netsnmp_ds_set_string(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_X_SOCKET,
-                        settings_.agentx_socket.c_str());
+  netsnmp_ds_set_string(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_X_SOCKET, socket.c_str());
+}
+
+bool SnmpSink::start(std::string& error) {
+  if (g_sink) {
+    error = "one subagent per process";
+    return false;
+  }
+  configure_library(settings_.agentx_socket);
   snmp_enable_stderrlog();
   g_sink = this;
   // net-snmp frees the client arguments of its callbacks at shutdown: it is given none of ours.
@@ -165,17 +170,14 @@ bool SnmpSink::start(std::string& error) {
     return false;
   }
   init_snmp(kAppName);
-  // Set before, the interval would also start net-snmp's synchronous pings, which stall the loop
-  // for a master that is stopped rather than gone; set after, it is the reconnection interval
-  // once the master closes the socket.
-  agentx_timing();
+  agentx_timing();  // set before init_snmp(), reading the (absent) configuration resets it
   rebuild();
   return true;
 }
 
 // The reconnection interval (net-snmp's AgentX ping interval). The AgentX time-out and retries
-// keep net-snmp's defaults: shorter ones make a stalled master look gone, and each reconnection
-// to a master that does not accept fills its listen backlog until connect() blocks.
+// keep net-snmp's defaults: with shorter ones a stopped master looks gone, and each reconnection
+// to a master that does not accept fills its listen backlog until connect() blocks the loop.
 void SnmpSink::agentx_timing() {
   netsnmp_ds_set_int(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_AGENTX_PING_INTERVAL,
                      static_cast<int>(settings_.agentx_retry_s));
