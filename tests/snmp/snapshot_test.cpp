@@ -178,19 +178,20 @@ TEST(SnmpSnapshot, AlarmsAreIndexedByPlantAndKeyWithTheirSeverity) {
 }
 
 TEST(SnmpSettings, ReadFromTheConfiguration) {
-  const auto c = parse_service_config(
-      R"({"snmp":{"agentx_socket":"/run/agentx/master","stale_after_s":30,"agentx_retry_s":2,"notify_queue":8}})",
-      "c");
+  const auto site = [](const std::string& snmp) {
+    return parse_site_config(R"({"devices":[{"data_id":1}],"snmp":)" + snmp + "}", "c");
+  };
+  const auto c = site(
+      R"({"agentx_socket":"/run/agentx/master","stale_after_s":30,"agentx_retry_s":2,"notify_queue":8})");
   EXPECT_EQ(c.snmp.agentx_socket, "/run/agentx/master");
   EXPECT_EQ(c.snmp.stale_after_s, 30);
   EXPECT_EQ(c.snmp.agentx_retry_s, 2u);
   EXPECT_EQ(c.snmp.notify_queue, 8u);
-  EXPECT_TRUE(parse_service_config("{}", "c").snmp.agentx_socket.empty());
+  EXPECT_TRUE(site("{}").snmp.agentx_socket.empty());
   for (const char* bad :
-       {R"({"snmp":1})", R"({"snmp":{"socket":"x"}})", R"({"snmp":{"agentx_socket":""}})",
-        R"({"snmp":{"notify_queue":0}})", R"({"snmp":{"agentx_retry_s":1.5}})",
-        R"({"snmp":{"stale_after_s":"9"}})"})
-    EXPECT_THROW(parse_service_config(bad, "c"), ConfigError) << bad;
+       {"1", R"({"socket":"x"})", R"({"agentx_socket":""})", R"({"notify_queue":0})",
+        R"({"agentx_retry_s":1.5})", R"({"stale_after_s":"9"})"})
+    EXPECT_THROW(site(bad), ConfigError) << bad;
 }
 
 }  // namespace

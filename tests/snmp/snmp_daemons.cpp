@@ -14,6 +14,7 @@
 #include <sstream>
 #include <thread>
 
+#include "support/run_tool.h"
 #include "support/scratch.h"
 
 namespace snmp_test {
@@ -70,13 +71,6 @@ bool exists(const std::string& path) {
   return stat(path.c_str(), &st) == 0;
 }
 
-std::string slurp(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 }  // namespace
 
 bool tools_installed() {
@@ -95,14 +89,8 @@ bool wait_for(const std::function<bool()>& done, std::chrono::milliseconds limit
 }
 
 Output run(const std::vector<std::string>& argv) {
-  const std::string log = klx_test::scratch_path("tool.out");
-  Output o;
-  const pid_t pid = spawn(argv, log);
-  int st = 0;
-  if (pid > 0 && waitpid(pid, &st, 0) == pid && WIFEXITED(st)) o.status = WEXITSTATUS(st);
-  o.text = slurp(log);
-  std::remove(log.c_str());
-  return o;
+  const ToolRun r = run_program("/usr/bin/" + argv[0], {argv.begin() + 1, argv.end()});
+  return {r.status, r.out + r.err};
 }
 
 Daemons::Daemons()

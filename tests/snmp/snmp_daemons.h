@@ -25,7 +25,7 @@ struct Output {
   int status = -1;
   std::string text;  // standard output and error together
 };
-// Runs a net-snmp tool (PATH lookup) to its end.
+// Runs a net-snmp tool (in /usr/bin) to its end.
 Output run(const std::vector<std::string>& argv);
 
 class Daemons {
