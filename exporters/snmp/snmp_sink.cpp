@@ -87,6 +87,7 @@ class SnmpSink : public ExportSink {
   bool start(std::string& error);
   void round_completed(const RoundEvent& e) override;
   void alarm_changed(const AlarmEvent& e) override;
+  void alarm_restored(const AlarmEvent& e) override;
   void line_changed(const LineEvent& e) override;
   void loop_pass(Clock::time_point now) override;
   void stopping() override;
@@ -100,6 +101,7 @@ class SnmpSink : public ExportSink {
   bool register_subtree(const char* name, const Oid& root);
   void agentx_timing();
   Device* find(uint32_t data_id);
+  Device* apply(const AlarmEvent& e);
   void rebuild();
   void notify(unsigned which, const Device& d, std::vector<Entry> vars);
   void send(const Pending& p);
@@ -281,9 +283,10 @@ void SnmpSink::round_completed(const RoundEvent& e) {
   if (had_round && connected_ && before != snapshot_.entities()) send({snmp::kEntConfigChange, {}});
 }
 
-void SnmpSink::alarm_changed(const AlarmEvent& e) {
+// The device's active alarms follow each transition at once; the next round's model agrees.
+Device* SnmpSink::apply(const AlarmEvent& e) {
   Device* d = find(e.data_id);
-  if (!d || !e.transition) return;
+  if (!d || !e.transition) return nullptr;
   const klx::AlarmTransition& t = *e.transition;
   auto& list = d->model.alarms;
   auto at =
@@ -295,6 +298,16 @@ void SnmpSink::alarm_changed(const AlarmEvent& e) {
   else if (!t.raised && there)
     list.erase(at);
   rebuild();
+  return d;
+}
+
+// Active before a restart: listed in klxAlarmTable, not notified again.
+void SnmpSink::alarm_restored(const AlarmEvent& e) { apply(e); }
+
+void SnmpSink::alarm_changed(const AlarmEvent& e) {
+  Device* d = apply(e);
+  if (!d) return;
+  const klx::AlarmTransition& t = *e.transition;
   const auto octets = [](const std::string& s) {
     return snmp::Value{Kind::octets, 0, s.substr(0, 255)};
   };
