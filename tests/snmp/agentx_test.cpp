@@ -195,8 +195,9 @@ TEST_F(Agentx, ARestartedMasterGetsTheSubagentBackAndTheAlarmsRaisedMeanwhile) {
   ASSERT_TRUE(wait_for([&] { return err_of(host_).find("active alarms 1") != std::string::npos; }))
       << err_of(host_);
   ASSERT_TRUE(d_.start_snmpd());
-  // agentx_retry_s is 1: back within 2 s of the master's socket.
-  ASSERT_TRUE(wait_for([&] { return connected(2); }, seconds(2))) << err_of(host_);
+  // agentx_retry_s is 1, so the subagent is back about a second after the master's socket; the
+  // bound here only ends a hung test (a loaded CI machine is no measure of the interval).
+  ASSERT_TRUE(wait_for([&] { return connected(2); }, seconds(15))) << err_of(host_);
   ASSERT_TRUE(wait_for([&] { return !klx_informs().empty(); })) << err_of(host_);
   EXPECT_NE(klx_informs()[0].find("OID: ." + kKlx + ".0.1"), std::string::npos);
   EXPECT_NE(get(kSensor + ".1.101").find("INTEGER: 3"), std::string::npos);
