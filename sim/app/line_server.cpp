@@ -88,6 +88,10 @@ void Session::take(const uint8_t* bytes, size_t n, Clock::time_point now) {
 
 // Chunks follow one another: each waits its delay after the previous one went out.
 void Session::answer(const std::vector<uint8_t>& frame, Clock::time_point now) {
+  if (gate_ && *gate_ && !(*gate_)()) {
+    if (verbose_) std::cerr << "< " << printable(frame) << "\n> (not heard at this speed)\n";
+    return;
+  }
   const auto chunks = peer_.respond(frame);
   if (!chunks.empty()) ++answered_;
   if (verbose_) std::cerr << "< " << printable(frame) << "\n";
@@ -132,7 +136,7 @@ void Session::discard() {
 
 LineServer::End LineServer::serve(int fd, const volatile sig_atomic_t& stop) {
   set_nonblocking(fd);
-  Session s(fd, peer_, verbose_, Clock::now());
+  Session s(fd, peer_, verbose_, Clock::now(), &gate_);
   while (!stop) {
     if (!s.flush(Clock::now())) return End::Closed;
     if (s.backlog() > limits_.backlog) {

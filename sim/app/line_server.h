@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,8 +33,12 @@ class Session {
  public:
   using Clock = std::chrono::steady_clock;
 
-  Session(int fd, klx::Peer& peer, bool verbose, Clock::time_point now)
-      : fd_(fd), peer_(peer), verbose_(verbose), active_(now) {}
+  // Whether a command that came in now is heard (a device at another speed than the master's
+  // hears noise); null: always.
+  using Gate = std::function<bool()>;
+
+  Session(int fd, klx::Peer& peer, bool verbose, Clock::time_point now, const Gate* gate = nullptr)
+      : fd_(fd), peer_(peer), verbose_(verbose), active_(now), gate_(gate) {}
 
   int fd() const { return fd_; }
   // Reads what the other side wrote; false once it is gone.
@@ -63,6 +68,7 @@ class Session {
   klx::Peer& peer_;
   bool verbose_;
   Clock::time_point active_;
+  const Gate* gate_;
   unsigned answered_ = 0;       // answers written to this stream so far
   std::vector<uint8_t> frame_;  // the command frame being gathered
   bool in_frame_ = false;
@@ -86,6 +92,8 @@ class LineServer {
   // both return once `stop` is set.
   // Serves `fd` (made non-blocking) until `stop` or the other side closes it.
   End serve(int fd, const volatile sig_atomic_t& stop);
+  // Commands on the stream served by serve() are answered only while `gate` says they are heard.
+  void set_gate(Session::Gate gate) { gate_ = std::move(gate); }
   // Accepts and serves clients of `listener` until `stop`; closes every client on the way out.
   void serve_clients(int listener, const volatile sig_atomic_t& stop);
 
@@ -98,4 +106,5 @@ class LineServer {
   klx::Peer& peer_;
   bool verbose_;
   ServeLimits limits_;
+  Session::Gate gate_;
 };

@@ -1,6 +1,7 @@
 // klx-sim: the power-system simulator on a pseudo-terminal, a TCP port or a serial device, for
 // runs of the host (or of any other master) without a power system on the desk.
 #include <signal.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "cli_exit.h"
+#include "klx/transport.h"
 #include "line_server.h"
 #include "ports.h"
 #include "sim/bus.h"
@@ -47,6 +49,7 @@ struct Options {
   std::string serial;
   std::string bind = "127.0.0.1";
   int baud = 9600;
+  int answer_baud = 0;  // with --pty: answer only at this speed (0: any)
   unsigned drop_after = 0;
   unsigned idle_timeout = 60;
   bool verbose = false;
@@ -72,8 +75,19 @@ std::unique_ptr<klx::Peer> make_peer(const Options& o) {
   return sim::make_line(std::move(line));
 }
 
-int serve_pty(LineServer& server) {
+// A pseudo-terminal carries no signal, but its settings are shared by both ends: the speed the
+// master set on its end is what a device on a real line would have to match.
+Session::Gate speed_gate(int slave, int baud) {
+  const speed_t want = klx::termios_speed(baud);
+  return [slave, want] {
+    termios tio{};
+    return tcgetattr(slave, &tio) == 0 && cfgetospeed(&tio) == want;
+  };
+}
+
+int serve_pty(LineServer& server, const Options& o) {
   const PtyPair p = open_pty();
+  if (o.answer_baud) server.set_gate(speed_gate(p.slave, o.answer_baud));
   std::cout << p.path << std::endl;
   server.serve(p.master, g_stop);
   return 0;
@@ -118,7 +132,8 @@ int main(int argc, char** argv) {
       ->excludes(model)
       ->excludes(address);
   auto* where = app.add_option_group("line", "where to serve");
-  where->add_flag("--pty", o.pty, "a new pseudo-terminal; its path is the first line of output");
+  auto* pty = where->add_flag("--pty", o.pty,
+                              "a new pseudo-terminal; its path is the first line of output");
   auto* listen =
       where->add_option("--listen", o.listen_port, "a TCP port (0: any free port, printed first)");
   listen->check(CLI::Range(0, 65535));
@@ -126,6 +141,11 @@ int main(int argc, char** argv) {
   where->require_option(1);
   app.add_option("--bind", o.bind, "address to listen on with --listen");
   app.add_option("--baud", o.baud, "line speed with --serial");
+  app.add_option("--answer-baud", o.answer_baud,
+                 "with --pty: answer only while the other end has set this speed (a device "
+                 "that hears noise at any other)")
+      ->check(CLI::IsMember({1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200}))
+      ->needs(pty);
   app.add_option("--drop-after", o.drop_after,
                  "with --listen: close each connection after N answers (a device server that "
                  "drops its link)")
@@ -154,7 +174,7 @@ int main(int argc, char** argv) {
   limits.idle = std::chrono::seconds(o.idle_timeout);
   LineServer server(*peer, o.verbose, limits);
   try {
-    if (o.pty) return serve_pty(server);
+    if (o.pty) return serve_pty(server, o);
     if (o.listen_port >= 0) return serve_tcp(server, o);
     return serve_serial(server, o);
   } catch (const std::exception& e) {

@@ -1,11 +1,13 @@
 // The model file: sections, quirks and the schedule (events and faults), read strictly. Every
 // count on the wire is one byte, so every list is limited to 255 items.
+#include <cstdio>
 #include <stdexcept>
 
 #include "json_in.h"
 #include "klx/json_read.h"
 #include "schedule_json.h"
 #include "sim/answers.h"
+#include "sim/identity.h"
 #include "sim/model.h"
 
 namespace sim {
@@ -139,6 +141,26 @@ Quirks read_quirks(const JsonIn& in) {
   return q;
 }
 
+// "manufacturer": {"device_name", "software_version": "1.2", "maker"}; the built-in texts for
+// what is left out.
+Identity read_identity(const JsonIn& in) {
+  in.only_keys({"device_name", "software_version", "maker"});
+  Identity id;
+  if (in.has("device_name")) id.device_name = in.at("device_name").text();
+  if (in.has("maker")) id.maker = in.at("maker").text();
+  if (in.has("software_version")) {
+    const JsonIn v = in.at("software_version");
+    unsigned major = 0, minor = 0;
+    char tail = 0;
+    if (std::sscanf(v.text().c_str(), "%u.%u%c", &major, &minor, &tail) != 2 || major > 255 ||
+        minor > 255)
+      v.fail("expected \"MAJOR.MINOR\", each 0 to 255");
+    id.software_major = static_cast<uint8_t>(major);
+    id.software_minor = static_cast<uint8_t>(minor);
+  }
+  return id;
+}
+
 Json::Value parse_root(const std::string& json_text, const std::string& origin) {
   Json::Value root;
   std::string errors;
@@ -148,12 +170,14 @@ Json::Value parse_root(const std::string& json_text, const std::string& origin) 
 }
 
 Model read_model(const JsonIn& in, const std::string& origin) {
-  in.only_keys(
-      {"description", "version", "seed", "quirks", "ac", "rectifiers", "dc", "events", "faults"});
+  in.only_keys({"description", "version", "seed", "manufacturer", "quirks", "ac", "rectifiers",
+                "dc", "events", "faults"});
   if (!in.has("rectifiers")) in.fail("the \"rectifiers\" section is required");
   Model m;
   read_byte(in, "version", m.version);
   if (in.has("seed")) m.seed = static_cast<uint32_t>(in.at("seed").integer(0, 2147483647));
+  if (in.has("manufacturer")) m.identity = read_identity(in.at("manufacturer"));
+  check_identity(m.identity, origin);
   if (in.has("quirks")) m.quirks = read_quirks(in.at("quirks"));
   m.ac = in.has("ac") ? read_ac(in.at("ac")) : AcSection{};
   m.ac.present = in.has("ac");

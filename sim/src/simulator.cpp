@@ -6,9 +6,15 @@
 #include "sim/answers.h"
 #include "sim/bus.h"
 #include "sim/control.h"
+#include "sim/identity.h"
 
 namespace sim {
 namespace {
+
+// The identification commands: protocol version, address, manufacturer information.
+constexpr uint8_t kGetVersion = 0x4F;
+constexpr uint8_t kGetAddress = 0x50;
+constexpr uint8_t kGetMaker = 0x51;
 
 int hex_pair(const std::vector<uint8_t>& raw, size_t at) {
   if (at + 1 >= raw.size()) return -1;
@@ -85,7 +91,9 @@ std::vector<klx::TimedChunk> Simulator::respond(const std::vector<uint8_t>& writ
 std::vector<klx::TimedChunk> Simulator::answer_frame(const klx::Frame& f) {
   if (f.adr != address_) return {};
   Answer a{model_.version, address_, f.cid1, f.cid2, kRtnVersion, {}};
-  if (f.ver == model_.version) a.rtn = execute(f, a.info);
+  // The protocol version is asked of a device whose version the master does not know yet: it
+  // is answered whatever VER the command carries, with the device's own in the header.
+  if (f.ver == model_.version || f.cid2 == kGetVersion) a.rtn = execute(f, a.info);
   return faults_.deliver(a, elapsed());
 }
 
@@ -111,6 +119,8 @@ uint8_t Simulator::execute(const klx::Frame& f, Bytes& info) {
   if ((f.cid1 == 0x40 && !model_.ac.present) || (f.cid1 == 0x42 && !model_.dc.present))
     return kRtnUnknownCommand;
   if (f.cid1 < 0x40 || f.cid1 > 0x42) return kRtnUnknownCommand;
+  if (f.cid2 == kGetVersion || f.cid2 == kGetAddress) return kRtnOk;
+  if (f.cid2 == kGetMaker) return info = info_51(model_), kRtnOk;
   return is_control_command(f.cid2) ? apply_control(model_, f.cid1, f.cid2, f.info)
                                     : kRtnUnknownCommand;
 }

@@ -158,8 +158,18 @@ struct FaultRule {
   int keep = -1;             // Truncated: characters kept; negative: half the frame
 };
 
+// What the device says of itself (0x51): texts as UTF-8 here, sent in GB18030 (ASCII stays
+// ASCII), padded with spaces to their fields of 10 and 20 bytes.
+struct Identity {
+  std::string device_name = "SIM-48V";
+  uint8_t software_major = 1;
+  uint8_t software_minor = 0;
+  std::string maker = "klx-sim";
+};
+
 struct Model {
   uint8_t version = 0x20;
+  Identity identity;
   uint32_t seed = 1;
   Quirks quirks;
   AcSection ac;
