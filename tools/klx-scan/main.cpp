@@ -1,6 +1,7 @@
 // klx-scan: finds the power systems on a line (address, speed, protocol version, maker, layout)
 // and writes the klx-host configuration that polls them.
 #include <json/writer.h>
+#include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <iostream>
@@ -67,6 +68,11 @@ int main(int argc, char** argv) {
   if (!klxscan::parse_addresses(addresses, o.addresses, error) ||
       !klxscan::parse_bauds(bauds, o.bauds, error)) {
     std::cerr << "klx-scan: " << error << "\n";
+    return kExitUsage;
+  }
+  // Refused before the scan, not after a minute of it.
+  if (!config.empty() && !force && access(config.c_str(), F_OK) == 0) {
+    std::cerr << "klx-scan: " << config << " exists; --force replaces it\n";
     return kExitUsage;
   }
   o.timing.answer_timeout = std::chrono::milliseconds(timeout_ms);

@@ -33,7 +33,7 @@ bool scan_speed(const ScanOptions& o, int baud, std::map<uint8_t, Found>& found,
   }
   ScanLine line(std::move(transport), baud, o.timing);
   if (!line.open(error, kConnectLimit)) {
-    error = o.port + ": " + error;
+    if (error.find(o.port) == std::string::npos) error = o.port + ": " + error;
     return false;
   }
   const auto start = Clock::now();
