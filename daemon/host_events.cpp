@@ -4,6 +4,8 @@
 #include <iostream>
 
 #include "json_out.h"
+#include "klx/link.h"
+#include "klx/pmbus_protocol.h"
 #include "klx/vdevice.h"
 
 namespace klxhost {
@@ -16,8 +18,35 @@ void HostEvents::on_command(KLXVDevice&, uint8_t cid1, uint8_t cid2, const uint8
   s_.trace->cmd(cid1, cid2, data, length);
 }
 
-void HostEvents::on_exchange(KLXVDevice&, int cid1, int cid2, const klx::Frame* answer) {
+void HostEvents::on_exchange(KLXVDevice& dev, int cid1, int cid2, const klx::Frame* answer) {
   if (s_.capture) s_.capture->exchange(cid1, cid2, answer);
+  note_health(dev, answer);
+}
+
+// A frame rejected during the exchange (damaged, or from another address) marks it even when a
+// good answer followed: the line carried something it should not have.
+void HostEvents::note_health(KLXVDevice& dev, const klx::Frame* answer) {
+  auto* proto = dynamic_cast<PMBusProtocol*>(&dev);
+  klx::Link* line = proto ? proto->link() : nullptr;
+  if (!line) return;
+  const klx::FrameCounters& f = proto->frame_counters();
+  const klx::FrameCounters& o = seen_frames_;
+  const uint64_t rejected = (f.bad_hex - o.bad_hex) + (f.bad_lchksum - o.bad_lchksum) +
+                            (f.lenid_mismatch - o.lenid_mismatch) + (f.bad_chksum - o.bad_chksum) +
+                            (f.wrong_address - o.wrong_address) + (f.oversize - o.oversize) +
+                            (f.cut_off - o.cut_off);
+  const bool echoed = f.echo_skipped != o.echo_skipped;
+  const bool timed_out = proto->protocol_counters().timeouts != seen_timeouts_;
+  seen_frames_ = f;
+  seen_timeouts_ = proto->protocol_counters().timeouts;
+  const auto now = line->now();
+  ExchangeResult r = ExchangeResult::kAnswer;
+  if (!answer) r = timed_out ? ExchangeResult::kTimeout : ExchangeResult::kRejected;
+  if (answer && rejected > 0) r = ExchangeResult::kRejected;
+  const double latency =
+      answer ? std::chrono::duration<double>(now - line->last_write()).count() : -1.0;
+  health_.record(now, r, echoed, latency);
+  log_transitions(dev.DataId(), health_.evaluate(now));
 }
 
 void HostEvents::on_publish(KLXVDevice& dev, int sp_id, const uint8_t* record, size_t length) {
@@ -82,7 +111,10 @@ void HostEvents::restore_alarms(uint32_t data_id) {
   if (!error.empty()) warn("alarm state", error);
   const std::time_t now = std::time(nullptr);
   for (const auto& t : active) {
-    alarms_.restore(t.key);
+    if (is_host_key(t.key))
+      health_.restore(t.key);
+    else
+      alarms_.restore(t.key);
     if (s_.sinks)
       for (ExportSink* sink : *s_.sinks) sink->alarm_restored({data_id, now, &t});
   }

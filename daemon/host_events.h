@@ -11,7 +11,9 @@
 #include "capture.h"
 #include "export_sink.h"
 #include "klx/events.h"
+#include "klx/frame.h"
 #include "klx/store.h"
+#include "line_health.h"
 #include "trace.h"
 
 namespace klxhost {
@@ -39,11 +41,16 @@ class HostEvents : public klx::DeviceEvents {
   void on_exchange(KLXVDevice& dev, int cid1, int cid2, const klx::Frame* answer) override;
 
   const klx::AlarmBook& alarms() const { return alarms_; }
+  // The line's health as this device sees it; its events go the alarms' way.
+  void set_line_health(const LineHealthSettings& s) { health_.configure(s); }
+  const LineHealth& line_health() const { return health_; }
 
  private:
   void log_transitions(uint32_t data_id, const std::vector<klx::AlarmTransition>& ts);
   // Before the first evaluation: the alarms that were active when the database was last written.
   void restore_alarms(uint32_t data_id);
+  // Classifies the exchange that just ended from the counters it moved.
+  void note_health(KLXVDevice& dev, const klx::Frame* answer);
   // Store failures are reported once per new reason, not once per round.
   void warn(const std::string& what, const std::string& error);
 
@@ -52,6 +59,9 @@ class HostEvents : public klx::DeviceEvents {
   klx::AlarmBook alarms_;
   std::map<std::string, std::string> last_warning_;
   bool restored_ = false;
+  LineHealth health_;
+  klx::FrameCounters seen_frames_;  // the counters at the end of the previous exchange
+  uint64_t seen_timeouts_ = 0;
 };
 
 // At the end of a run: writes what the database still has waiting, then prints what the trace,

@@ -290,6 +290,7 @@ int Runner::setup_device(size_t index, Slot& s) {
   s.events = std::make_unique<HostEvents>(
       Services{&trace_, &cache_, db_.get(), &sink_list_, capture_.enabled() ? &capture_ : nullptr},
       c.limits);
+  s.events->set_line_health(c.line_health);
   try {
     klx::set_up_device(*s.proto, s.events.get(), c.data_id, c.address, c.settings,
                        {c.alarm_levels, c.thresholds, c.ao_settings});

@@ -160,6 +160,13 @@ std::string to_port(const Json::Value& v, const Place& p) {
   return v.asString();
 }
 
+LineHealthSettings to_line_health(const Json::Value& v, const Place& p) {
+  LineHealthSettings s;
+  std::string error;
+  if (!read_line_health(v, s, error)) fail(p, error);
+  return s;
+}
+
 void read_settings(const Json::Value& v, const Place& p, DeviceConfig& d, Warnings& warnings) {
   if (!v.isObject()) fail(p, "must be an object");
   d.settings = v;
@@ -181,6 +188,7 @@ const Fields<DeviceConfig>& device_fields() {
       field("inter_char_timeout_ms", &D::inter_char_timeout_ms, to_int_in<1, 60000>),
       field("quiet_interval_ms", &D::quiet_interval_ms, to_int_in<1, 60000>),
       field("rs485", &D::rs485, to_bool),
+      field("line_health", &D::line_health, to_line_health),
   };
   return fields;
 }

@@ -24,6 +24,7 @@
 
 #include "klx/store.h"
 #include "klx/vdevice.h"
+#include "line_health.h"
 #include "settings.h"
 #include "snmp_settings.h"
 
@@ -42,6 +43,7 @@ struct DeviceConfig {
   int inter_char_timeout_ms = 0;  // 0: 20 character times, at least 50 ms
   int quiet_interval_ms = 500;
   bool rs485 = false;
+  LineHealthSettings line_health;  // "line_health": {"window_s", "degrading", "failing"}
 };
 
 // "http": the HTTP endpoint (metrics, state, status page); --http overrides it.

@@ -219,6 +219,28 @@ void duration_metrics(Exposition& x, const std::vector<Device>& devs, const Labe
   });
 }
 
+// The window's shares and median: left out while the window holds no exchange.
+void line_health_metrics(Exposition& x, const std::vector<Device>& devs, const Labels& site) {
+  x.family("klx_line_error_ratio", "gauge",
+           "Share of the exchanges in the line-health window that timed out or were rejected "
+           "(kind all), and of each kind, echoes included.");
+  each(x, devs, site, [](Exposition& e, const Device& d) {
+    const LineHealthView& h = d.view->health;
+    if (h.exchanges == 0) return;
+    for (const auto& [kind, v] :
+         {std::make_pair("all", h.error_ratio), std::make_pair("timeout", h.timeout_ratio),
+          std::make_pair("rejected", h.rejected_ratio), std::make_pair("echo", h.echo_ratio)})
+      e.sample("klx_line_error_ratio", {{"kind", kind}}, number(v));
+  });
+  x.family("klx_answer_latency_seconds", "gauge",
+           "Median time from a command to its whole answer over the line-health window.");
+  each(x, devs, site, [](Exposition& e, const Device& d) {
+    if (d.view->health.median_latency_s >= 0)
+      e.sample("klx_answer_latency_seconds", {{"quantile", "0.5"}},
+               number(d.view->health.median_latency_s));
+  });
+}
+
 }  // namespace
 
 std::string render_metrics(const std::vector<DeviceView>& views, const std::string& site,
@@ -236,6 +258,7 @@ std::string render_metrics(const std::vector<DeviceView>& views, const std::stri
   counter_metrics(x, devs, site_label);
   status_metrics(x, devs, site_label, now);
   duration_metrics(x, devs, site_label);
+  line_health_metrics(x, devs, site_label);
   return x.text();
 }
 

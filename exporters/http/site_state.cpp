@@ -75,6 +75,7 @@ void SiteState::copy_counters() {
     if (src.protocol) d.protocol = *src.protocol;
     if (src.frames) d.frames = *src.frames;
     if (src.link) d.link = *src.link;
+    if (src.health) d.health = src.health->view(std::chrono::steady_clock::now());
   }
 }
 

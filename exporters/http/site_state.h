@@ -16,6 +16,7 @@
 #include "klx/frame.h"
 #include "klx/link.h"
 #include "klx/pmbus_protocol.h"
+#include "line_health.h"
 
 namespace klxhost {
 
@@ -24,6 +25,7 @@ struct CounterSources {
   const klx::ProtocolCounters* protocol = nullptr;
   const klx::FrameCounters* frames = nullptr;
   const klx::LinkCounters* link = nullptr;
+  const LineHealth* health = nullptr;
 };
 
 struct AlarmView {
@@ -54,6 +56,7 @@ struct DeviceView {
   klx::ProtocolCounters protocol;
   klx::FrameCounters frames;
   klx::LinkCounters link;
+  LineHealthView health;                    // exchanges 0: nothing to show
   std::map<std::string, AlarmView> alarms;  // active ones, by key
   DurationHistogram durations;
 };
