@@ -100,7 +100,9 @@ TEST(LineHealth, HysteresisRestoreAndView) {
       for (auto& tr : h.evaluate(t)) seen.push_back(tr);
       for (auto& tr : restored.evaluate(t)) seen_restored.push_back(tr);
     }
-    if (every == 80) EXPECT_TRUE(h.view(t).degrading);
+    if (every == 80) {
+      EXPECT_TRUE(h.view(t).degrading);
+    }
   }
   ASSERT_EQ(seen.size(), 2u);
   EXPECT_TRUE(seen[0].raised);
