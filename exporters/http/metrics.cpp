@@ -236,8 +236,7 @@ void line_health_metrics(Exposition& x, const std::vector<Device>& devs, const L
            "Median time from a command to its whole answer over the line-health window.");
   each(x, devs, site, [](Exposition& e, const Device& d) {
     if (d.view->health.median_latency_s >= 0)
-      e.sample("klx_answer_latency_seconds", {{"quantile", "0.5"}},
-               number(d.view->health.median_latency_s));
+      e.sample("klx_answer_latency_seconds", {}, number(d.view->health.median_latency_s));
   });
 }
 
