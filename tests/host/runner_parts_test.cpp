@@ -99,7 +99,8 @@ TEST(RunnerConfig, DefaultsAndTables) {
   const auto c = klxhost::parse_site_config(
       R"({"devices":[{"data_id":7,"alarm_levels":{"a":2},"thresholds":{"t":53.5},
           "ao_settings":{"s":{"pct_enabled":true,"pct_delta":5,"last_time":12}},
-          "limits":{"l":{"high":250,"_note":"x"}},"_comment":1}],"_note":{}})",
+          "limits":{"l":{"high":250,"_note":"x"}},"_comment":1,
+          "line_health":{"window_s":60,"failing":0.5,"_note":1}}],"_note":{}})",
       "c.json");
   const auto& d = c.devices;
   ASSERT_EQ(d.size(), 1u);
@@ -118,6 +119,9 @@ TEST(RunnerConfig, DefaultsAndTables) {
   EXPECT_EQ(d[0].limits.at("l").high, 250.0f);
   EXPECT_EQ(d[0].limits.at("l").level, 1);
   EXPECT_EQ(d[0].answer_timeout_ms, 1000);
+  EXPECT_EQ(d[0].line_health.window.count(), 60);
+  EXPECT_EQ(d[0].line_health.failing, 0.5);
+  EXPECT_EQ(d[0].line_health.degrading, 0.02);
   EXPECT_EQ(c.warnings.size(), 0u);  // notes ("_...") are skipped
   const auto def = klxhost::default_site_config().devices;
   ASSERT_EQ(def.size(), 1u);
@@ -180,6 +184,12 @@ TEST(RunnerConfig, RefusesWhatCannotBeUsed) {
        R"(c.json: unknown key "htttp" (known: devices)"},
       {R"({"devices":[{"data_id":1}],"http":{"port":1}})", R"("http": unknown key "port")"},
       {R"({"devices":[{"data_id":1}],"snmp":[]})", R"("snmp" must be an object)"},
+      {R"({"devices":[{"data_id":1,"line_health":{"window_s":0}}]})", "must be 1 to 86400"},
+      {R"({"devices":[{"data_id":1,"line_health":{"failing":1.5}}]})",
+       "must be above 0 and below 1"},
+      {R"({"devices":[{"data_id":1,"line_health":{"degrading":0.3}}]})",
+       R"("degrading" is above "failing")"},
+      {R"({"devices":[{"data_id":1,"line_health":{"window":60}}]})", R"(unknown key "window")"},
   };
   for (const auto& [text, message] : rows) {
     try {

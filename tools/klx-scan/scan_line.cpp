@@ -71,7 +71,12 @@ Reply ScanLine::ask(uint8_t ver, uint8_t adr, uint8_t cid1, uint8_t cid2,
     r.kind = Reply::Kind::kLost;
     return r;
   }
-  return await(cid1);
+  const uint64_t echoes = parser_.counters().echo_skipped;
+  Reply r = await(cid1);
+  // Our own command handed back by an adapter without echo suppression is not a device.
+  const size_t echoed = (parser_.counters().echo_skipped - echoes) * frame.size();
+  r.bytes = r.bytes > echoed ? r.bytes - echoed : 0;
+  return r;
 }
 
 Reply ScanLine::await(uint8_t cid1) {

@@ -20,7 +20,7 @@ struct Reply {
   Kind kind = Kind::kTimeout;
   klx::Frame frame;                                // kAnswer
   klx::FrameError error = klx::FrameError::kNone;  // kBadFrame
-  size_t bytes = 0;  // what came back during the exchange, echo included
+  size_t bytes = 0;  // what came back during the exchange, not counting an echo
 };
 
 struct LineTiming {
