@@ -23,26 +23,15 @@ void HostEvents::on_exchange(KLXVDevice& dev, int cid1, int cid2, const klx::Fra
   note_health(dev, answer);
 }
 
-// A frame rejected during the exchange (damaged, or from another address) marks it even when a
-// good answer followed: the line carried something it should not have.
 void HostEvents::note_health(KLXVDevice& dev, const klx::Frame* answer) {
   auto* proto = dynamic_cast<PMBusProtocol*>(&dev);
   klx::Link* line = proto ? proto->link() : nullptr;
   if (!line) return;
-  const klx::FrameCounters& f = proto->frame_counters();
-  const klx::FrameCounters& o = seen_frames_;
-  const uint64_t rejected = (f.bad_hex - o.bad_hex) + (f.bad_lchksum - o.bad_lchksum) +
-                            (f.lenid_mismatch - o.lenid_mismatch) + (f.bad_chksum - o.bad_chksum) +
-                            (f.wrong_address - o.wrong_address) + (f.oversize - o.oversize) +
-                            (f.cut_off - o.cut_off);
-  const bool echoed = f.echo_skipped != o.echo_skipped;
-  const bool timed_out = proto->protocol_counters().timeouts != seen_timeouts_;
-  seen_frames_ = f;
-  seen_timeouts_ = proto->protocol_counters().timeouts;
+  const ExchangeCounts now_counts{proto->frame_counters(), proto->protocol_counters().timeouts};
+  bool echoed = false;
+  const ExchangeResult r = classify_exchange(seen_, now_counts, answer != nullptr, echoed);
+  seen_ = now_counts;
   const auto now = line->now();
-  ExchangeResult r = ExchangeResult::kAnswer;
-  if (!answer) r = timed_out ? ExchangeResult::kTimeout : ExchangeResult::kRejected;
-  if (answer && rejected > 0) r = ExchangeResult::kRejected;
   const double latency =
       answer ? std::chrono::duration<double>(now - line->last_write()).count() : -1.0;
   health_.record(now, r, echoed, latency);

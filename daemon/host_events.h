@@ -60,8 +60,7 @@ class HostEvents : public klx::DeviceEvents {
   std::map<std::string, std::string> last_warning_;
   bool restored_ = false;
   LineHealth health_;
-  klx::FrameCounters seen_frames_;  // the counters at the end of the previous exchange
-  uint64_t seen_timeouts_ = 0;
+  ExchangeCounts seen_;  // the counters at the end of the previous exchange
 };
 
 // At the end of a run: writes what the database still has waiting, then prints what the trace,

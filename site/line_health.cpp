@@ -41,6 +41,20 @@ bool read_line_health(const Json::Value& v, LineHealthSettings& out, std::string
   return true;
 }
 
+ExchangeResult classify_exchange(const ExchangeCounts& before, const ExchangeCounts& after,
+                                 bool answered, bool& echoed) {
+  const klx::FrameCounters& f = after.frames;
+  const klx::FrameCounters& o = before.frames;
+  const uint64_t rejected = (f.bad_hex - o.bad_hex) + (f.bad_lchksum - o.bad_lchksum) +
+                            (f.lenid_mismatch - o.lenid_mismatch) + (f.bad_chksum - o.bad_chksum) +
+                            (f.wrong_address - o.wrong_address) + (f.oversize - o.oversize) +
+                            (f.cut_off - o.cut_off);
+  echoed = f.echo_skipped != o.echo_skipped;
+  if (!answered && after.timeouts != before.timeouts) return ExchangeResult::kTimeout;
+  if (!answered || rejected > 0) return ExchangeResult::kRejected;
+  return ExchangeResult::kAnswer;
+}
+
 bool is_host_key(const std::string& key) { return key.rfind(kHostKeyPrefix, 0) == 0; }
 
 void LineHealth::record(Clock::time_point now, ExchangeResult r, bool echoed, double latency_s) {

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "klx/frame.h"
 #include "klx/store.h"
 
 namespace klxhost {
@@ -39,6 +40,17 @@ struct LineHealthSettings {
 bool read_line_health(const Json::Value& v, LineHealthSettings& out, std::string& error);
 
 enum class ExchangeResult { kAnswer, kTimeout, kRejected };
+
+// The counters a device's exchanges move: its parser's and its time-outs.
+struct ExchangeCounts {
+  klx::FrameCounters frames;
+  uint64_t timeouts = 0;
+};
+// How the exchange between two readings of the counters ended: timed out, a frame rejected
+// (damaged, cut off, or another address's while the answer was awaited, even when a good answer
+// followed), or answered; `echoed` when the line handed the command back.
+ExchangeResult classify_exchange(const ExchangeCounts& before, const ExchangeCounts& after,
+                                 bool answered, bool& echoed);
 
 struct LineHealthView {
   uint64_t exchanges = 0;  // in the window

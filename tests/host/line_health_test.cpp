@@ -118,3 +118,38 @@ TEST(LineHealth, HysteresisRestoreAndView) {
   EXPECT_DOUBLE_EQ(v.echo_ratio, 1.0);
   EXPECT_NEAR(v.median_latency_s, 0.02, 1e-6);
 }
+
+// What moved between two readings of a device's counters decides how its exchange ended.
+TEST(LineHealth, ClassifiesAnExchangeByTheCountersItMoved) {
+  using C = klxhost::ExchangeCounts;
+  const auto with = [](void (*set)(C&)) {
+    C c;
+    set(c);
+    return c;
+  };
+  const struct {
+    const char* what;
+    C after;
+    bool answered;
+    ExchangeResult result;
+    bool echoed;
+  } rows[] = {
+      {"good answer", C{}, true, ExchangeResult::kAnswer, false},
+      {"time-out", with([](C& c) { c.timeouts = 1; }), false, ExchangeResult::kTimeout, false},
+      {"bad CHKSUM", with([](C& c) { c.frames.bad_chksum = 1; }), false, ExchangeResult::kRejected,
+       false},
+      {"LENID", with([](C& c) { c.frames.lenid_mismatch = 1; }), false, ExchangeResult::kRejected,
+       false},
+      {"another address, then the answer", with([](C& c) { c.frames.wrong_address = 1; }), true,
+       ExchangeResult::kRejected, false},
+      {"cut off, then the answer", with([](C& c) { c.frames.cut_off = 1; }), true,
+       ExchangeResult::kRejected, false},
+      {"echo, then the answer", with([](C& c) { c.frames.echo_skipped = 1; }), true,
+       ExchangeResult::kAnswer, true},
+  };
+  for (const auto& r : rows) {
+    bool echoed = false;
+    EXPECT_EQ(klxhost::classify_exchange(C{}, r.after, r.answered, echoed), r.result) << r.what;
+    EXPECT_EQ(echoed, r.echoed) << r.what;
+  }
+}
