@@ -8,10 +8,9 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <sstream>
 
-#include "run_tool.h"
+#include "support/run_tool.h"
 
 namespace {
 
@@ -24,11 +23,6 @@ Json::Value parse(const std::string& text) {
   std::string errors;
   EXPECT_TRUE(Json::parseFromStream(b, in, &v, &errors)) << errors << text;
   return v;
-}
-
-std::string slurp(const std::string& path) {
-  std::ifstream in(path);
-  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 const Json::Value* at_address(const Json::Value& list, int address) {
