@@ -38,15 +38,14 @@ void HostEvents::note_health(KLXVDevice& dev, const klx::Frame* answer) {
   log_transitions(dev.DataId(), health_.evaluate(now));
 }
 
-void HostEvents::on_publish(KLXVDevice& dev, int sp_id, const uint8_t* record, size_t length) {
+void HostEvents::on_publish(KLXVDevice&, int sp_id, const uint8_t* record, size_t length) {
   s_.trace->publish(sp_id, record, length);
-  if (!s_.cache->put(dev.DataId(), sp_id, record, length)) warn("cache", s_.cache->last_error());
+  if (!s_.hub->published(sp_id, record, length)) warn("cache", s_.hub->cache_error());
 }
 
-void HostEvents::on_history(KLXVDevice& dev, const uint8_t* record, size_t length) {
+void HostEvents::on_history(KLXVDevice&, const uint8_t* record, size_t length) {
   s_.trace->history(record, length);
-  if (s_.db && !s_.db->save_record(dev.DataId(), std::time(nullptr), record, length))
-    warn("history", s_.db->last_error());
+  if (!s_.hub->history(std::time(nullptr), record, length)) warn("history", s_.db->last_error());
 }
 
 // Checked at once against the host's own limits, when it has any for the identifier.
@@ -81,15 +80,11 @@ void HostEvents::on_report(KLXVDevice& dev, const std::string& id, float value) 
 }
 
 void HostEvents::log_transitions(uint32_t data_id, const std::vector<klx::AlarmTransition>& ts) {
-  const std::time_t now = std::time(nullptr);
-  for (const auto& t : ts) {
+  for (const auto& t : ts)
     std::cerr << "klx-host: data_id " << data_id << ": alarm " << (t.raised ? "raised" : "cleared")
               << ": level " << t.level << " key " << t.key << " alarm_id " << t.alarm_id
               << " text1 \"" << t.text1 << "\" text2 \"" << t.text2 << "\"\n";
-    if (s_.db && !s_.db->save_alarm(data_id, now, t)) warn("alarm log", s_.db->last_error());
-    if (s_.sinks)
-      for (ExportSink* sink : *s_.sinks) sink->alarm_changed({data_id, now, &t});
-  }
+  if (!s_.hub->alarms_changed(std::time(nullptr), ts)) warn("alarm log", s_.db->last_error());
 }
 
 void HostEvents::restore_alarms(uint32_t data_id) {
@@ -98,15 +93,13 @@ void HostEvents::restore_alarms(uint32_t data_id) {
   std::string error;
   const auto active = s_.db->active_alarms(data_id, error);
   if (!error.empty()) warn("alarm state", error);
-  const std::time_t now = std::time(nullptr);
   for (const auto& t : active) {
     if (is_host_key(t.key))
       health_.restore(t.key);
     else
       alarms_.restore(t.key);
-    if (s_.sinks)
-      for (ExportSink* sink : *s_.sinks) sink->alarm_restored({data_id, now, &t});
   }
+  s_.hub->alarms_restored(std::time(nullptr), active);
   if (!active.empty())
     std::cerr << "klx-host: data_id " << data_id << ": " << active.size()
               << " active alarms restored from the database\n";

@@ -1,15 +1,14 @@
 #pragma once
 
-// Where one device's host calls go in the runner: the trace, the store (latest record and cache,
-// history database) and the alarm state, with raise and clear transitions logged to standard
-// error and the database.
+// Where one device's host calls go in the runner: the trace, the alarm state (raise and clear
+// transitions logged to standard error) and the device's hub, which stores and exports them.
 
 #include <map>
 #include <ostream>
 #include <string>
 
 #include "capture.h"
-#include "export_sink.h"
+#include "hub.h"
 #include "klx/events.h"
 #include "klx/frame.h"
 #include "klx/store.h"
@@ -20,10 +19,9 @@ namespace klxhost {
 
 struct Services {
   Trace* trace = nullptr;
-  klx::RecordCache* cache = nullptr;
-  klx::HistoryDb* db = nullptr;                     // may be null: no --db
-  const std::vector<ExportSink*>* sinks = nullptr;  // may be null: nothing exported
-  Capture* capture = nullptr;                       // may be null: no --capture
+  DeviceHub* hub = nullptr;      // the device's records, alarms and rounds go on from here
+  klx::HistoryDb* db = nullptr;  // may be null: no --db (restored alarms, reports)
+  Capture* capture = nullptr;    // may be null: no --capture
 };
 
 class HostEvents : public klx::DeviceEvents {

@@ -11,6 +11,7 @@
 #include "config.h"
 #include "export_sink.h"
 #include "host_events.h"
+#include "hub.h"
 #include "json_out.h"
 #include "klx/device_setup.h"
 #include "klx/frame.h"
@@ -20,6 +21,7 @@
 #include "klx/pmbus_protocol.h"
 #include "klx/poll_loop.h"
 #include "klx/round_diagnosis.h"
+#include "klx/site_model.h"
 #include "mqtt_sink.h"
 #include "ops_sinks.h"
 #include "ports.h"
@@ -53,6 +55,7 @@ struct Slot {
   std::string label;           // "data_id 7"
   KLXSPDevice* dev = nullptr;  // owned; destroyed through its virtual destructor
   PMBusProtocol* proto = nullptr;
+  std::unique_ptr<DeviceHub> hub;
   std::unique_ptr<HostEvents> events;
   size_t line = 0;  // in the loop
 };
@@ -94,8 +97,6 @@ class Runner : public klx::PollObserver {
   void ioctl(Slot& s, const IoctlRequest& r);
   void await_answer(Slot& s);
   void print_counters(const Slot& s) const;
-  void tell_round(const Slot& s, unsigned round, Clock::time_point now);
-  void tell_line(const Slot& s, bool up);
 
   const Options& o_;
   Trace trace_;
@@ -173,11 +174,13 @@ int Runner::setup() {
   for (auto& s : slots_) loop_->add_device(s.line, s.proto);
   loop_->set_observer(this);
   loop_->set_round_limit(o_.rounds);
-  for (const auto& s : slots_)
-    if (status_)
-      status_->watch(s.cfg.data_id, loop_->line(s.line).transport().describe(),
-                     {&s.proto->protocol_counters(), &s.proto->frame_counters(),
-                      &loop_->line(s.line).counters()});
+  for (const auto& s : slots_) {
+    const CounterSources sources{&s.proto->protocol_counters(), &s.proto->frame_counters(),
+                                 &loop_->line(s.line).counters(), &s.events->line_health()};
+    const std::string port = loop_->line(s.line).transport().describe();
+    s.hub->watch(port, sources);
+    if (status_) status_->watch(s.cfg.data_id, port, sources);
+  }
   return kExitOk;
 }
 
@@ -274,7 +277,12 @@ int Runner::open_services(const SiteConfig& site) {
     return kExitUsage;
   }
   if (!cache_.load(error)) std::cerr << "klx-host: cache not restored: " << error << "; ignored\n";
-  return add_ops_sinks(o_, site, sinks_, sink_list_, status_);
+  if (auto notifier = make_service_notifier()) {
+    sink_list_.push_back(notifier.get());
+    sinks_.push_back(std::move(notifier));
+  }
+  const OpsSettings ops{o_.http.empty() ? site.http.listen : o_.http, site.mqtt.site};
+  return add_ops_sinks(ops, sinks_, sink_list_, status_) ? kExitOk : kExitFailure;
 }
 
 int Runner::setup_device(size_t index, Slot& s) {
@@ -287,8 +295,10 @@ int Runner::setup_device(size_t index, Slot& s) {
     std::cerr << "klx-host: " << where << ": the plug-in's device has no protocol layer\n";
     return kExitFailure;
   }
+  s.hub = std::make_unique<DeviceHub>(c.data_id, klx::layout_of_settings(c.settings),
+                                      HubOutputs{&cache_, db_.get(), &sink_list_});
   s.events = std::make_unique<HostEvents>(
-      Services{&trace_, &cache_, db_.get(), &sink_list_, capture_.enabled() ? &capture_ : nullptr},
+      Services{&trace_, s.hub.get(), db_.get(), capture_.enabled() ? &capture_ : nullptr},
       c.limits);
   s.events->set_line_health(c.line_health);
   try {
@@ -308,7 +318,6 @@ void Runner::restore(Slot& s) {
   if (!entry) return;
   const std::string blob(entry->record.begin(), entry->record.end());
   const bool ok = s.dev->LoadFromCache(blob);
-  s.dev->round_flag_ = 0;
   std::cerr << "klx-host: " << s.label << ": cached record " << (ok ? "restored" : "refused")
             << "\n";
 }
@@ -330,10 +339,9 @@ int Runner::poll_rounds() {
 
 void Runner::round_completed(size_t device, unsigned round, Clock::time_point now) {
   const Slot& s = slots_[device];
-  tell_round(s, round, now);
-  const auto* latest = cache_.latest(s.cfg.data_id);
-  std::cerr << round_summary(s.cfg.data_id, round, latest ? latest->record : std::vector<uint8_t>(),
-                             s.events->alarms().active_count())
+  const klx::DeviceModel& m =
+      s.hub->round_completed(round, std::time(nullptr), now - loop_->last_progress(device));
+  std::cerr << round_summary(s.cfg.data_id, round, m.plant, s.events->alarms().active_count())
             << "\n";
 }
 
@@ -347,7 +355,7 @@ void Runner::line_changed(size_t line, bool up) {
     else
       std::cerr << "klx-host: " << s.label << ": " << l.transport().describe()
                 << " down: " << l.last_error() << "; retrying\n";
-    tell_line(s, up);
+    s.hub->line_changed(up, l.transport().describe(), up ? std::string() : l.last_error());
   }
 }
 
@@ -434,26 +442,6 @@ void Runner::await_answer(Slot& s) {
     if (!link(s).awaiting()) break;
     wait_until(link(s).deadline());
   }
-}
-
-void Runner::tell_round(const Slot& s, unsigned round, Clock::time_point now) {
-  if (sink_list_.empty()) return;
-  const auto* latest = cache_.latest(s.cfg.data_id);
-  RoundEvent e;
-  e.data_id = s.cfg.data_id;
-  e.label = s.label;
-  e.round = round;
-  e.time = std::time(nullptr);
-  e.record = latest ? &latest->record : nullptr;
-  e.duration = now - loop_->last_progress(index_of(s));
-  for (ExportSink* sink : sink_list_) sink->round_completed(e);
-}
-
-void Runner::tell_line(const Slot& s, bool up) {
-  klx::Link& l = link(s);
-  const LineEvent e{s.cfg.data_id, up, l.transport().describe(),
-                    up ? std::string() : l.last_error()};
-  for (ExportSink* sink : sink_list_) sink->line_changed(e);
 }
 
 void Runner::print_counters(const Slot& s) const {

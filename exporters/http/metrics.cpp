@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <functional>
 #include <set>
+#include <tuple>
 #include <utility>
 
 #include "json_out.h"
-#include "state_payload.h"
 
 namespace klxhost {
 namespace {
@@ -54,21 +54,11 @@ class Exposition {
   std::string out_;
 };
 
-// A value of the state JSON: a number, or absent (null, missing).
-bool value_of(const Json::Value& v, double& out) {
-  if (!v.isNumeric() || v.isBool()) return false;
-  out = v.asDouble();
-  return true;
-}
-
-unsigned count_of(const Json::Value& v, unsigned max) {
-  return v.isUInt() ? std::min(v.asUInt(), max) : 0;
-}
-
 struct Device {
   const DeviceView* view;
-  Json::Value state;
   Labels id;
+  const klx::DeviceModel& model() const { return view->model; }
+  const klx::PlantReading& plant() const { return view->model.plant; }
 };
 
 using PerDevice = std::function<void(Exposition&, const Device&)>;
@@ -83,84 +73,69 @@ void each(Exposition& x, const std::vector<Device>& devices, const Labels& site,
   }
 }
 
-// One gauge from a state JSON value, when it is present.
-void gauge(Exposition& x, const char* name, const Labels& labels, const Json::Value& v) {
-  double d = 0;
-  if (value_of(v, d)) x.sample(name, labels, json_float(static_cast<float>(d)));
+// One gauge, when the model has the value.
+void gauge(Exposition& x, const char* name, const Labels& labels, const klx::Reading& v) {
+  if (v) x.sample(name, labels, json_float(*v));
 }
 
 void ac_metrics(Exposition& x, const std::vector<Device>& devs, const Labels& site) {
+  static const char* const kPhase[3] = {"a", "b", "c"};
   x.family("klx_ac_voltage_volts", "gauge", "Phase voltage of an AC input line.");
-  each(x, devs, site, [](Exposition& e, const Device& d) {
-    const unsigned lines = count_of(d.state["ac"]["channel_count"], d.state["acChannel"].size());
-    for (unsigned i = 0; i < lines; ++i)
-      for (const char* phase : {"a", "b", "c"})
-        gauge(e, "klx_ac_voltage_volts", {{"line", std::to_string(i + 1)}, {"phase", phase}},
-              d.state["acChannel"][i][phase]);
+  each(x, devs, [](Exposition& e, const Device& d) {
+    for (const klx::AcLine& l : d.plant().ac.lines)
+      for (unsigned p = 0; p < 3; ++p)
+        gauge(e, "klx_ac_voltage_volts", {{"line", std::to_string(l.number)}, {"phase", kPhase[p]}},
+              l.phase[p]);
   });
   x.family("klx_ac_frequency_hertz", "gauge", "Frequency of an AC input line.");
-  each(x, devs, site, [](Exposition& e, const Device& d) {
-    const unsigned lines = count_of(d.state["ac"]["channel_count"], d.state["acChannel"].size());
-    for (unsigned i = 0; i < lines; ++i)
-      gauge(e, "klx_ac_frequency_hertz", {{"line", std::to_string(i + 1)}},
-            d.state["acChannel"][i]["f"]);
+  each(x, devs, [](Exposition& e, const Device& d) {
+    for (const klx::AcLine& l : d.plant().ac.lines)
+      gauge(e, "klx_ac_frequency_hertz", {{"line", std::to_string(l.number)}}, l.frequency);
   });
-}
-
-unsigned module_count(const Device& d) {
-  return count_of(d.state["rc_channel_count"], d.state["rcChannel"].size());
 }
 
 void rectifier_metrics(Exposition& x, const std::vector<Device>& devs, const Labels& site) {
   x.family("klx_rectifier_output_voltage_volts", "gauge", "Output voltage of the rectifier shelf.");
-  each(x, devs, site, [](Exposition& e, const Device& d) {
-    gauge(e, "klx_rectifier_output_voltage_volts", {}, d.state["rc_voltage"]);
+  each(x, devs, [](Exposition& e, const Device& d) {
+    gauge(e, "klx_rectifier_output_voltage_volts", {}, d.plant().shelf.voltage);
   });
   x.family("klx_rectifier_module_current_amperes", "gauge",
            "Output current of a rectifier module.");
-  each(x, devs, site, [](Exposition& e, const Device& d) {
-    for (unsigned i = 0; i < module_count(d); ++i)
-      gauge(e, "klx_rectifier_module_current_amperes", {{"module", std::to_string(i + 1)}},
-            d.state["rcChannel"][i]["current"]);
+  each(x, devs, [](Exposition& e, const Device& d) {
+    for (const klx::Module& m : d.plant().shelf.modules)
+      gauge(e, "klx_rectifier_module_current_amperes", {{"module", std::to_string(m.number)}},
+            m.current);
   });
   x.family("klx_rectifier_modules", "gauge", "Rectifier modules the shelf reports.");
-  each(x, devs, site, [](Exposition& e, const Device& d) {
-    if (d.state.isMember("rc_channel_count"))
-      e.sample("klx_rectifier_modules", {}, std::to_string(module_count(d)));
+  each(x, devs, [](Exposition& e, const Device& d) {
+    if (d.plant().valid)
+      e.sample("klx_rectifier_modules", {}, std::to_string(d.plant().shelf.modules.size()));
   });
-}
-
-// The record has no panel count: a second panel that was never decoded stays all zero, and
-// exporting it would show a collapsed bus. A panel with any value or count set is there.
-bool second_panel_present(const Json::Value& p) {
-  for (const char* key : {"voltage", "current", "m_count", "alert_m_count"}) {
-    double v = 0;
-    if (value_of(p[key], v) && v != 0) return true;
-  }
-  return false;
 }
 
 void dc_metrics(Exposition& x, const std::vector<Device>& devs, const Labels& site) {
+  using Field = klx::Reading klx::DcPanel::*;
   for (const auto& [name, field, help] :
-       {std::make_tuple("klx_dc_voltage_volts", "voltage", "Bus voltage of a DC panel."),
-        std::make_tuple("klx_dc_current_amperes", "current", "Load current of a DC panel.")}) {
+       {std::make_tuple("klx_dc_voltage_volts", Field(&klx::DcPanel::voltage),
+                        "Bus voltage of a DC panel."),
+        std::make_tuple("klx_dc_current_amperes", Field(&klx::DcPanel::current),
+                        "Load current of a DC panel.")}) {
     x.family(name, "gauge", help);
-    each(x, devs, site, [name = name, field = field](Exposition& e, const Device& d) {
-      gauge(e, name, {{"panel", "1"}}, d.state["dc"][field]);
-      if (second_panel_present(d.state["dc_2"]))
-        gauge(e, name, {{"panel", "2"}}, d.state["dc_2"][field]);
+    each(x, devs, [name = name, field = field](Exposition& e, const Device& d) {
+      for (const klx::DcPanel& p : d.plant().dc)
+        if (p.present) gauge(e, name, {{"panel", std::to_string(p.number)}}, p.*field);
     });
   }
 }
 
 void counter_metrics(Exposition& x, const std::vector<Device>& devs, const Labels& site) {
   x.family("klx_rounds_total", "counter", "Polling rounds completed.");
-  each(x, devs, site, [](Exposition& e, const Device& d) {
-    e.sample("klx_rounds_total", {}, std::to_string(d.view->rounds));
+  each(x, devs, [](Exposition& e, const Device& d) {
+    e.sample("klx_rounds_total", {}, std::to_string(d.model().fresh.rounds));
   });
   x.family("klx_exchanges_total", "counter", "Command exchanges by their result.");
-  each(x, devs, site, [](Exposition& e, const Device& d) {
-    const klx::ProtocolCounters& p = d.view->protocol;
+  each(x, devs, [](Exposition& e, const Device& d) {
+    const klx::ProtocolCounters& p = d.model().counters.protocol;
     for (const auto& [result, n] :
          {std::make_pair("answer", p.answers), std::make_pair("timeout", p.timeouts),
           std::make_pair("rtn", p.rtn_errors), std::make_pair("bad_frame", p.bad_frames)})
@@ -168,8 +143,8 @@ void counter_metrics(Exposition& x, const std::vector<Device>& devs, const Label
   });
   x.family("klx_frames_rejected_total", "counter",
            "Frames the parser did not hand over, by reason.");
-  each(x, devs, site, [](Exposition& e, const Device& d) {
-    const klx::FrameCounters& f = d.view->frames;
+  each(x, devs, [](Exposition& e, const Device& d) {
+    const klx::FrameCounters& f = d.model().counters.frames;
     for (const auto& [reason, n] :
          {std::make_pair("bad_hex", f.bad_hex), std::make_pair("bad_lchksum", f.bad_lchksum),
           std::make_pair("lenid_mismatch", f.lenid_mismatch),
@@ -183,29 +158,30 @@ void counter_metrics(Exposition& x, const std::vector<Device>& devs, const Label
 void status_metrics(Exposition& x, const std::vector<Device>& devs, const Labels& site,
                     std::time_t now) {
   x.family("klx_device_up", "gauge",
-           "1 while the device answers: a round within 60 s and no communication alarm.");
-  each(x, devs, site, [now](Exposition& e, const Device& d) {
-    e.sample("klx_device_up", {}, device_up(*d.view, now) ? "1" : "0");
+           "1 while the device answers: a round within 60 s, its line open and no communication "
+           "alarm.");
+  each(x, devs, [now](Exposition& e, const Device& d) {
+    e.sample("klx_device_up", {}, klx::device_up(d.model(), now) ? "1" : "0");
   });
   x.family("klx_alarm_active", "gauge", "Active alarms of the device, 1 each.");
-  each(x, devs, site, [](Exposition& e, const Device& d) {
+  each(x, devs, [](Exposition& e, const Device& d) {
     // Alarms are kept by key; two keys of one identifier and level are one series.
     std::set<std::pair<std::string, int>> series;
-    for (const auto& a : d.view->alarms) series.emplace(a.second.alarm_id, a.second.level);
+    for (const auto& a : d.model().alarms) series.emplace(a.alarm_id, a.level);
     for (const auto& [id, level] : series)
       e.sample("klx_alarm_active", {{"alarm_id", id}, {"level", std::to_string(level)}}, "1");
   });
   x.family("klx_last_round_timestamp_seconds", "gauge", "Time the last round completed.");
-  each(x, devs, site, [](Exposition& e, const Device& d) {
-    if (d.view->last_round)
-      e.sample("klx_last_round_timestamp_seconds", {}, std::to_string(d.view->last_round));
+  each(x, devs, [](Exposition& e, const Device& d) {
+    if (const std::time_t t = d.model().fresh.last_round)
+      e.sample("klx_last_round_timestamp_seconds", {}, std::to_string(t));
   });
 }
 
 void duration_metrics(Exposition& x, const std::vector<Device>& devs, const Labels& site) {
   x.family("klx_round_duration_seconds", "histogram",
            "Time from one completed round of a device to the next.");
-  each(x, devs, site, [](Exposition& e, const Device& d) {
+  each(x, devs, [](Exposition& e, const Device& d) {
     const DurationHistogram& h = d.view->durations;
     uint64_t cumulative = 0;
     for (size_t i = 0; i < h.kBounds.size(); ++i) {
@@ -220,11 +196,11 @@ void duration_metrics(Exposition& x, const std::vector<Device>& devs, const Labe
 }
 
 // The window's shares and median: left out while the window holds no exchange.
-void line_health_metrics(Exposition& x, const std::vector<Device>& devs, const Labels& site) {
+void line_health_metrics(Exposition& x, const std::vector<Device>& devs) {
   x.family("klx_line_error_ratio", "gauge",
            "Share of the exchanges in the line-health window that timed out or were rejected "
            "(kind all), and of each kind, echoes included.");
-  each(x, devs, site, [](Exposition& e, const Device& d) {
+  each(x, devs, [](Exposition& e, const Device& d) {
     const LineHealthView& h = d.view->health;
     if (h.exchanges == 0) return;
     for (const auto& [kind, v] :
@@ -234,7 +210,7 @@ void line_health_metrics(Exposition& x, const std::vector<Device>& devs, const L
   });
   x.family("klx_answer_latency_seconds", "gauge",
            "Median time from a command to its whole answer over the line-health window.");
-  each(x, devs, site, [](Exposition& e, const Device& d) {
+  each(x, devs, [](Exposition& e, const Device& d) {
     if (d.view->health.median_latency_s >= 0)
       e.sample("klx_answer_latency_seconds", {}, number(d.view->health.median_latency_s));
   });
@@ -244,20 +220,22 @@ void line_health_metrics(Exposition& x, const std::vector<Device>& devs, const L
 
 std::string render_metrics(const std::vector<DeviceView>& views, const std::string& site,
                            std::time_t now) {
-  std::vector<Device> devs;
-  for (const DeviceView& v : views)
-    devs.push_back({&v,
-                    state_payload(v.record, v.rounds, v.last_round),
-                    {{"data_id", std::to_string(v.data_id)}}});
   const Labels site_label = site.empty() ? Labels() : Labels{{"site", site}};
-  Exposition x(site_label);
-  ac_metrics(x, devs, site_label);
-  rectifier_metrics(x, devs, site_label);
-  dc_metrics(x, devs, site_label);
-  counter_metrics(x, devs, site_label);
-  status_metrics(x, devs, site_label, now);
-  duration_metrics(x, devs, site_label);
-  line_health_metrics(x, devs, site_label);
+  std::vector<Device> devs;
+  devs.reserve(views.size());
+  for (const DeviceView& v : views) {
+    Labels labels = site_label;
+    labels.emplace_back("data_id", std::to_string(v.model.data_id));
+    devs.push_back({&v, label_text(labels)});
+  }
+  Exposition x;
+  ac_metrics(x, devs);
+  rectifier_metrics(x, devs);
+  dc_metrics(x, devs);
+  counter_metrics(x, devs);
+  status_metrics(x, devs, now);
+  duration_metrics(x, devs);
+  line_health_metrics(x, devs);
   return x.text();
 }
 

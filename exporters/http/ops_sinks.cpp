@@ -2,32 +2,23 @@
 
 #include <iostream>
 
-#include "config.h"
-#include "service_notify.h"
-
 namespace klxhost {
 
-int add_ops_sinks(const Options& o, const SiteConfig& site,
-                  std::vector<std::unique_ptr<ExportSink>>& sinks,
-                  std::vector<ExportSink*>& sink_list, StatusEndpoint*& endpoint) {
+bool add_ops_sinks(const OpsSettings& settings, std::vector<std::unique_ptr<ExportSink>>& sinks,
+                   std::vector<ExportSink*>& sink_list, StatusEndpoint*& endpoint) {
   endpoint = nullptr;
-  if (auto notifier = make_service_notifier()) {
-    sink_list.push_back(notifier.get());
-    sinks.push_back(std::move(notifier));
-  }
-  const std::string listen = o.http.empty() ? site.http.listen : o.http;
-  if (listen.empty()) return kExitOk;
+  if (settings.http_listen.empty()) return true;
   std::string error;
-  auto e = StatusEndpoint::start(listen, site.mqtt.site, error);
+  auto e = StatusEndpoint::start(settings.http_listen, settings.site, error);
   if (!e) {
     std::cerr << "klx-host: http: " << error << "\n";
-    return kExitFailure;
+    return false;
   }
   std::cerr << "klx-host: http: listening on " << e->address() << "\n";
   endpoint = e.get();
   sink_list.push_back(e.get());
   sinks.push_back(std::move(e));
-  return kExitOk;
+  return true;
 }
 
 }  // namespace klxhost

@@ -13,52 +13,55 @@ void DurationHistogram::add(double seconds) {
   sum += seconds;
 }
 
-bool device_up(const DeviceView& d, std::time_t now) {
-  if (d.last_round == 0 || now - d.last_round > kStaleAfter) return false;
-  return std::none_of(d.alarms.begin(), d.alarms.end(),
-                      [](const auto& a) { return a.second.alarm_id == klx::kCommAlarmId; });
-}
-
 DeviceView& SiteState::device(uint32_t data_id) {
   for (auto& d : devices_)
-    if (d.data_id == data_id) return d;
+    if (d.model.data_id == data_id) return d;
   devices_.emplace_back();
-  devices_.back().data_id = data_id;
+  devices_.back().model.data_id = data_id;
   return devices_.back();
 }
 
 void SiteState::watch(uint32_t data_id, const std::string& port, CounterSources sources) {
   sources_[data_id] = sources;
   std::lock_guard<std::mutex> lock(mutex_);
-  device(data_id).port = port;
+  device(data_id).model.port = port;
 }
 
 void SiteState::round_completed(const RoundEvent& e) {
+  if (!e.model) return;
   std::lock_guard<std::mutex> lock(mutex_);
   DeviceView& d = device(e.data_id);
-  d.rounds = e.round;
-  d.last_round = e.time;
-  if (e.record) d.record = *e.record;
+  d.model = *e.model;
   d.durations.add(e.duration.count());
 }
 
+// Between rounds the copy follows the transitions, so the page shows an alarm at once.
 void SiteState::alarm_changed(const AlarmEvent& e) {
   if (!e.transition) return;
   const klx::AlarmTransition& t = *e.transition;
   std::lock_guard<std::mutex> lock(mutex_);
-  DeviceView& d = device(e.data_id);
-  if (t.raised)
-    d.alarms[t.key] = AlarmView{t.alarm_id, t.level, t.text1, t.text2, e.time};
-  else
-    d.alarms.erase(t.key);
+  auto& alarms = device(e.data_id).model.alarms;
+  const auto at =
+      std::lower_bound(alarms.begin(), alarms.end(), t.key,
+                       [](const klx::ActiveAlarm& a, const std::string& k) { return a.key < k; });
+  const bool there = at != alarms.end() && at->key == t.key;
+  if (t.raised) {
+    const klx::ActiveAlarm a{t.key, t.alarm_id, t.level, t.text1, t.text2, e.time};
+    if (there)
+      *at = a;
+    else
+      alarms.insert(at, a);
+  } else if (there) {
+    alarms.erase(at);
+  }
 }
 
 void SiteState::line_changed(const LineEvent& e) {
   std::lock_guard<std::mutex> lock(mutex_);
-  DeviceView& d = device(e.data_id);
-  d.line_up = e.up;
-  d.port = e.describe;
-  d.line_error = e.why;
+  klx::DeviceModel& m = device(e.data_id).model;
+  m.fresh.line_up = e.up;
+  m.port = e.describe;
+  m.fresh.line_error = e.why;
 }
 
 void SiteState::refresh_counters(std::chrono::steady_clock::time_point now,
@@ -72,9 +75,10 @@ void SiteState::copy_counters() {
   std::lock_guard<std::mutex> lock(mutex_);
   for (const auto& [id, src] : sources_) {
     DeviceView& d = device(id);
-    if (src.protocol) d.protocol = *src.protocol;
-    if (src.frames) d.frames = *src.frames;
-    if (src.link) d.link = *src.link;
+    klx::LineCounters& c = d.model.counters;
+    if (src.protocol) c.protocol = *src.protocol;
+    if (src.frames) c.frames = *src.frames;
+    if (src.link) c.link = *src.link;
     if (src.health) d.health = src.health->view(std::chrono::steady_clock::now());
   }
 }

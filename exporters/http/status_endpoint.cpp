@@ -10,11 +10,11 @@ namespace {
 
 constexpr std::chrono::milliseconds kCounterCopy{1000};
 
-Json::Value alarms_json(const DeviceView& d) {
+Json::Value alarms_json(const klx::DeviceModel& d) {
   Json::Value out(Json::arrayValue);
-  for (const auto& [key, a] : d.alarms) {
+  for (const klx::ActiveAlarm& a : d.alarms) {
     Json::Value v;
-    v["key"] = key;
+    v["key"] = a.key;
     v["alarm_id"] = a.alarm_id;
     v["level"] = a.level;
     v["name"] = a.text2;
@@ -25,7 +25,7 @@ Json::Value alarms_json(const DeviceView& d) {
   return out;
 }
 
-Json::Value counters_json(const DeviceView& d) {
+Json::Value counters_json(const klx::LineCounters& d) {
   Json::Value c;
   c["commands"] = Json::UInt64(d.link.commands);
   c["answers"] = Json::UInt64(d.protocol.answers);
@@ -37,18 +37,19 @@ Json::Value counters_json(const DeviceView& d) {
   return c;
 }
 
-Json::Value device_status(const DeviceView& d, std::time_t now) {
+Json::Value device_status(const klx::DeviceModel& d, std::time_t now) {
+  const std::time_t last = d.fresh.last_round;
   Json::Value v;
   v["data_id"] = d.data_id;
-  v["up"] = device_up(d, now);
+  v["up"] = klx::device_up(d, now);
   v["port"] = d.port;
-  v["line_up"] = d.line_up;
-  v["line_error"] = d.line_error;
-  v["rounds"] = d.rounds;
-  v["last_round"] = d.last_round ? Json::Value(iso_time(d.last_round)) : Json::Value();
-  v["age_s"] = d.last_round ? Json::Value(Json::Int64(now - d.last_round)) : Json::Value();
+  v["line_up"] = d.fresh.line_up;
+  v["line_error"] = d.fresh.line_error;
+  v["rounds"] = d.fresh.rounds;
+  v["last_round"] = last ? Json::Value(iso_time(last)) : Json::Value();
+  v["age_s"] = last ? Json::Value(Json::Int64(now - last)) : Json::Value();
   v["alarms"] = alarms_json(d);
-  v["counters"] = counters_json(d);
+  v["counters"] = counters_json(d.counters);
   return v;
 }
 
@@ -80,9 +81,11 @@ std::string StatusEndpoint::address() const {
 
 std::string StatusEndpoint::state_json() const {
   Json::Value out(Json::objectValue);
-  for (const DeviceView& d : state_.snapshot())
-    out[std::to_string(d.data_id)] =
-        d.rounds ? state_payload(d.record, d.rounds, d.last_round) : Json::Value();
+  for (const DeviceView& d : state_.snapshot()) {
+    const klx::DeviceModel& m = d.model;
+    out[std::to_string(m.data_id)] =
+        m.fresh.rounds ? state_payload(m, m.fresh.rounds, m.fresh.last_round) : Json::Value();
+  }
   return compact_json(out);
 }
 
@@ -92,7 +95,7 @@ std::string StatusEndpoint::status_json() const {
   out["time"] = iso_time(now);
   out["site"] = site_;
   out["devices"] = Json::Value(Json::arrayValue);
-  for (const DeviceView& d : state_.snapshot()) out["devices"].append(device_status(d, now));
+  for (const DeviceView& d : state_.snapshot()) out["devices"].append(device_status(d.model, now));
   return compact_json(out);
 }
 
@@ -106,6 +109,8 @@ HttpReply StatusEndpoint::handle(const std::string& target) const {
     if (path == "/api/status") return json_reply(status_json());
     if (path == "/" || path == "/index.html")
       return {200, "text/html; charset=utf-8", status_page(state_json(), status_json())};
+    HttpReply file;
+    if (path.rfind("/page/", 0) == 0 && page_file(path.substr(6), file)) return file;
   } catch (const std::exception& e) {
     return {500, "text/plain; charset=utf-8", std::string(e.what()) + "\n"};
   }

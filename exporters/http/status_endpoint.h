@@ -1,7 +1,8 @@
 #pragma once
 
 // The HTTP endpoint of the host: /metrics (Prometheus), /api/state (per device the state
-// payload), /api/status (line, alarms and counters per device) and / (the status page). It is an
+// payload), /api/status (line, alarms and counters per device), / (the status page) and the
+// page's files under /page/. It is an
 // export sink: the poll loop hands it copies; requests are answered from those copies on the
 // server's own thread.
 
@@ -43,5 +44,7 @@ class StatusEndpoint : public ExportSink {
 
 // The status page, with the first state and status embedded so that it shows them at once.
 std::string status_page(const std::string& state_json, const std::string& status_json);
+// One of the page's own files (/page/status.js, /page/status.css); false when there is none.
+bool page_file(const std::string& name, HttpReply& reply);
 
 }  // namespace klxhost

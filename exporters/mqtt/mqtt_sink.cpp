@@ -131,8 +131,8 @@ class MqttSink : public ExportSink {
   void round_completed(const RoundEvent& e) override {
     Device* d = find(e.data_id);
     if (!d) return;
-    static const std::vector<uint8_t> none;
-    const Json::Value state = state_payload(e.record ? *e.record : none, e.round, e.time);
+    static const klx::DeviceModel none;
+    const Json::Value state = state_payload(e.model ? *e.model : none, e.round, e.time);
     channel_->put_latest({names_.state(e.data_id), compact_json(state), true});
     if (discovery_ && discovery_shape(state) != d->shape) {
       d->shape = discovery_shape(state);

@@ -29,7 +29,9 @@ size_t PollLoop::add_line(std::unique_ptr<Link> link) {
   return lines_.size() - 1;
 }
 
+// A round the device ended before it joined (a record restored from the cache) is not counted.
 size_t PollLoop::add_device(size_t line, PMBusProtocol* device) {
+  device->round_flag_ = 0;
   devices_.push_back({device, line, 0, start_, 0, 0, 0, {}});
   lines_[line].devices.push_back(devices_.size() - 1);
   return devices_.size() - 1;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
 #include <map>
 
 #include "acquisition/record.h"
@@ -12,6 +13,7 @@
 #include "http_server.h"
 #include "klx/site_model.h"
 #include "metrics.h"
+#include "state_payload.h"
 
 namespace klxhost {
 namespace {
@@ -54,6 +56,21 @@ std::vector<uint8_t> bytes_of(const korvantis_419_Data_t& rec) {
   return std::vector<uint8_t>(p, p + sizeof rec);
 }
 
+DeviceView view_of(uint32_t data_id, const korvantis_419_Data_t& rec, klx::DeviceLayout layout) {
+  DeviceView v;
+  v.model.data_id = data_id;
+  v.model.layout = layout;
+  v.model.plant = klx::read_plant(bytes_of(rec), layout);
+  v.model.fresh.rounds = 1;
+  return v;
+}
+
+klx::DeviceLayout with_dc() {
+  klx::DeviceLayout l;
+  l.has_dc = true;
+  return l;
+}
+
 // Two devices: one with a record whose absent values take every form, one whose record is all
 // zero (a collapsed bus on panel 1, no second panel).
 std::vector<DeviceView> two_devices() {
@@ -70,19 +87,12 @@ std::vector<DeviceView> two_devices() {
   std::memset(rec.rcChannel[1].current.bytes, 0xFF, 4);
   rec.dc.voltage = 53.4f;
   rec.dc_2.voltage = -0.1f;
-  DeviceView a;
-  a.data_id = 7;
-  a.rounds = 3;
-  a.last_round = 1000;
-  a.record = bytes_of(rec);
+  DeviceView a = view_of(7, rec, with_dc());
+  a.model.fresh.rounds = 3;
+  a.model.fresh.last_round = 1000;
   a.durations.add(2.5);
-  a.alarms["k"] = AlarmView{klx::kCommAlarmId, 1, "", "lost", 990};
-  korvantis_419_Data_t zero{};
-  DeviceView b;
-  b.data_id = 8;
-  b.rounds = 1;
-  b.record = bytes_of(zero);
-  return {a, b};
+  a.model.alarms.push_back({"k", klx::kCommAlarmId, 1, "", "lost", 990});
+  return {a, view_of(8, korvantis_419_Data_t{}, with_dc())};
 }
 
 TEST(Metrics, AbsentValuesAreLeftOutAndFamiliesStayTogether) {
@@ -112,6 +122,37 @@ TEST(Metrics, AbsentValuesAreLeftOutAndFamiliesStayTogether) {
       EXPECT_EQ(line.rfind(current, 0), 0u) << line;
     }
   }
+}
+
+// Hardware that is not there has no series and no state entry: a device without DC, a
+// single-phase line, and a shelf whose module count dropped (the record keeps the old module's
+// bytes beyond the count).
+TEST(Metrics, AbsentHardwareHasNoSeriesNorState) {
+  korvantis_419_Data_t rec{};
+  rec.ac.channel_count = 1;
+  rec.acChannel[0].a = 230.0f;
+  rec.acChannel[0].b = 231.0f;
+  rec.acChannel[0].c = 232.0f;
+  rec.rc_channel_count = 2;
+  for (auto& module : rec.rcChannel) module.current = 10.0f;
+  rec.dc.voltage = 53.5f;
+  rec.dc_2.voltage = 53.1f;
+  klx::DeviceLayout single_phase_no_dc;
+  single_phase_no_dc.phase[1] = single_phase_no_dc.phase[2] = false;
+  const DeviceView v = view_of(7, rec, single_phase_no_dc);
+  const std::string m = render_metrics({v}, "", 1000);
+  for (const char* absent : {"phase=\"b\"", "phase=\"c\"", "klx_dc_voltage_volts{",
+                             "klx_dc_current_amperes{", "module=\"3\""})
+    EXPECT_EQ(m.find(absent), std::string::npos) << absent << "\n" << m;
+  EXPECT_NE(m.find(R"(klx_rectifier_module_current_amperes{data_id="7",module="2"} 10)"),
+            std::string::npos);
+  const Json::Value state = state_payload(v.model, 1, 1000);
+  EXPECT_FALSE(state.isMember("dc") || state.isMember("dc_2"));
+  EXPECT_FALSE(state["acChannel"][0].isMember("b") || state["acChannel"][0].isMember("c"));
+  EXPECT_EQ(state["rcChannel"].size(), 2u);
+  // With DC, both panels the record holds are exported; the second only because it is there.
+  const std::string both = render_metrics({view_of(7, rec, with_dc())}, "", 1000);
+  EXPECT_NE(both.find(R"(klx_dc_voltage_volts{data_id="7",panel="2"} 53.1)"), std::string::npos);
 }
 
 TEST(SiteConfig, HttpListenAndSite) {

@@ -217,22 +217,29 @@ TEST(RunnerArgs, IoctlCodeAndInput) {
 }
 
 TEST(RoundSummary, EmptyRecordAndWrongSize) {
+  const auto plant = [](const std::vector<uint8_t>& record, bool dc) {
+    klx::DeviceLayout l;
+    l.has_dc = dc;
+    return klx::read_plant(record, l);
+  };
   const std::vector<uint8_t> zero(587, 0);
-  EXPECT_EQ(klxhost::round_summary(1, 2, zero, 3),
+  EXPECT_EQ(klxhost::round_summary(1, 2, plant(zero, false), 3),
             "klx-host: data_id 1 round 2: AC -; rectifiers 0 at 0 V 0 A; DC -; active alarms 3");
-  EXPECT_EQ(klxhost::round_summary(1, 1, {}, 0),
-            "klx-host: data_id 1 round 1: record of 0 bytes; active alarms 0");
+  EXPECT_EQ(klxhost::round_summary(1, 1, plant({}, true), 0),
+            "klx-host: data_id 1 round 1: no record; active alarms 0");
   // A module count beyond the record's 40 modules is held to 40.
   std::vector<uint8_t> many(587, 0);
   many[89] = 200;
-  EXPECT_NE(klxhost::round_summary(1, 1, many, 0).find("rectifiers 40 at"), std::string::npos);
-  // Six modules of 10.13 A add up to 60.78 A, as klx-history lists them, not to 60.780003.
+  EXPECT_NE(klxhost::round_summary(1, 1, plant(many, true), 0).find("rectifiers 40 at"),
+            std::string::npos);
+  // Six modules of 10.13 A add up to 60.78 A, as klx-history lists them, not to 60.780003; a
+  // polled DC panel at 0 V is a collapsed bus, not an absent one.
   korvantis_419_Data_t rec{};
   rec.rc_channel_count = 6;
   for (int i = 0; i < 6; ++i) rec.rcChannel[i].current = 10.13f;
   const auto* p = reinterpret_cast<const uint8_t*>(&rec);
-  EXPECT_NE(klxhost::round_summary(1, 1, std::vector<uint8_t>(p, p + sizeof rec), 0)
-                .find("rectifiers 6 at 0 V 60.78 A"),
+  EXPECT_NE(klxhost::round_summary(1, 1, plant(std::vector<uint8_t>(p, p + sizeof rec), true), 0)
+                .find("rectifiers 6 at 0 V 60.78 A; DC 0 V 0 A;"),
             std::string::npos);
 }
 

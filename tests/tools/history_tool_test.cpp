@@ -47,14 +47,14 @@ TEST_F(HistoryTool, RoundsWithAlarmTransitions) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(
       r.out,
-      "2023-11-14 22:13:20 +0000  round  #1  data_id 7  AC1 230/0/0 V 0 Hz  RC 0 V 0 modules 0 A  "
-      "DC 53.5 V 0 A\n"
-      "2023-11-14 22:13:30 +0000  round  #2  data_id 7  AC1 0/0/0 V 0 Hz  RC 0 V 0 modules 0 A  "
-      "DC invalid V 0 A\n"
+      "2023-11-14 22:13:20 +0000  round  #1  data_id 7  AC1 230/0/0 V 0 Hz; rectifiers 0 at 0 V 0 "
+      "A; DC 53.5 V 0 A\n"
+      "2023-11-14 22:13:30 +0000  round  #2  data_id 7  AC1 0/0/0 V 0 Hz; rectifiers 0 at 0 V 0 A; "
+      "DC - V 0 A\n"
       "2023-11-14 22:13:30 +0000  raise  data_id 7  level 1  419610401001  交流输入 停电\n"
-      "2023-11-14 22:13:40 +0000  round  #3  data_id 7  AC1 229.5/0/0 V 0 Hz  RC 0 V 0 modules 0 A "
-      " "
-      "DC 52.25 V 0 A\n"
+      "2023-11-14 22:13:40 +0000  round  #3  data_id 7  AC1 229.5/0/0 V 0 Hz; rectifiers 0 at 0 V "
+      "0 "
+      "A; DC 52.25 V 0 A\n"
       "2023-11-14 22:13:40 +0000  clear  data_id 7  level 1  419610401001  交流输入 停电\n");
 }
 

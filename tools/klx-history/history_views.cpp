@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "acquisition/record.h"
+#include "klx/site_model.h"
 #include "record_fields.h"
 
 namespace history_views {
@@ -18,21 +19,12 @@ bool as_record(const RoundRow& r, korvantis_419_Data_t& rec) {
   return true;
 }
 
-std::string v(const le_f32& f) { return record_fields::float_text(f.get()); }
-
-// "AC1 230.1/229.4/231.2 V 50 Hz  AC2 ...  RC 53.5 V 6 modules 60.9 A  DC 53.5 V 58.9 A"
-std::string summary(const korvantis_419_Data_t& d) {
-  std::ostringstream s;
-  const unsigned lines = std::min<unsigned>(d.ac.channel_count, AC_CHANNEL_MAX);
-  for (unsigned i = 0; i < lines; ++i) {
-    const auto& l = d.acChannel[i];
-    s << "AC" << i + 1 << " " << v(l.a) << "/" << v(l.b) << "/" << v(l.c) << " V " << v(l.f)
-      << " Hz  ";
-  }
-  s << "RC " << v(d.rc_voltage) << " V " << unsigned(d.rc_channel_count) << " modules "
-    << record_fields::rectifier_current_text(d) << " A  DC " << v(d.dc.voltage) << " V "
-    << v(d.dc.current) << " A";
-  return s.str();
+// The history holds records without the configuration that polled them: everything a record
+// can hold is taken as built, and the model decides the second panel as for a live device.
+klx::DeviceLayout all_built() {
+  klx::DeviceLayout l;
+  l.has_dc = true;
+  return l;
 }
 
 std::string csv_cell(korvantis_419_Data_t& rec, const std::string& field) {
@@ -56,9 +48,8 @@ void check_fields(const std::vector<std::string>& fields) {
 std::string round_line(const RoundRow& r) {
   std::ostringstream s;
   s << local_time_text(r.time) << "  round  #" << r.id << "  data_id " << r.data_id << "  ";
-  korvantis_419_Data_t rec;
-  if (as_record(r, rec))
-    s << summary(rec);
+  if (r.record.size() == sizeof(korvantis_419_Data_t))
+    s << klx::plant_summary(klx::read_plant(r.record, all_built()));
   else
     s << "(a block of " << r.record.size() << " bytes, not a record)";
   return s.str();

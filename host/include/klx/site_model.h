@@ -43,14 +43,20 @@ struct AcLine {
   Reading frequency;
   uint8_t phase_alarm[3] = {};
   uint8_t frequency_alarm = 0;
+  // The counts of the line's user-defined values and alarms the plant reports (the record keeps
+  // the counts, not the values).
+  uint8_t custom_value_count = 0;
+  uint8_t custom_alarm_count = 0;
 };
 
 struct AcSection {
-  bool present = false;           // configured, and the record holds a round
-  std::vector<AcLine> lines;      // the lines the plant reports, at most 2
-  Reading trailing[3];            // the three values after the line blocks
-  std::vector<uint8_t> switches;  // one state byte per input switch (airlock)
-  uint8_t alarm[3] = {};          // the three trailing alarm bytes
+  bool present = false;                           // configured, and the record holds a round
+  bool phase_configured[3] = {true, true, true};  // A, B, C as the layout says
+  std::vector<AcLine> lines;                      // the lines the plant reports, at most 2
+  Reading trailing[3];                            // the three values after the line blocks
+  std::vector<uint8_t> switches;                  // one state byte per input switch (airlock)
+  uint8_t alarm[3] = {};                          // the three trailing alarm bytes
+  uint8_t custom_count = 0;  // user-defined values the plant reports (count only)
 };
 
 enum class ModuleState { running, off, failed };
@@ -62,12 +68,13 @@ struct Module {
   std::array<uint8_t, 3> status{};  // on/off, current limit, charge mode, as the shelf says
   uint8_t alarm = 0;                // the module's alarm byte
   ModuleState state = ModuleState::running;  // failed: alarm byte set; off: status[0] set
+  std::array<uint8_t, 3> custom_counts{};    // user-defined values, states, alarms (counts only)
 };
 
 struct Shelf {
   Reading voltage;
   std::vector<Module> modules;  // exactly the count the shelf reports (at most 40)
-  Reading total_current;        // the sum of the modules' present currents; absent with none
+  Reading total_current;  // the modules' present currents added, to 6 digits; absent with none
 };
 
 struct DcPanel {
@@ -79,6 +86,7 @@ struct DcPanel {
   uint8_t alarm = 0;
   uint8_t fuse_count = 0;  // load fuses the panel reports (their states are not in the record)
   uint8_t extra_alarm_count = 0;
+  std::array<uint8_t, 3> measurement_counts{};  // the panel's further measurements (counts only)
 };
 
 // The measured part of one record: what the plant said in one round.
@@ -140,6 +148,14 @@ constexpr std::time_t kNoRoundTimeout = 60;
 // Up: a round within the time-out, the line open and no communication alarm active.
 bool device_up(const DeviceModel& d, std::time_t now,
                std::time_t no_round_timeout = kNoRoundTimeout);
+
+// One line of the values a person looks at first, as the runner logs a round and klx-history
+// lists it: "AC1 230.1/229.4/231.2 V 50 Hz; rectifiers 6 at 53.5 V 60.9 A; DC 53.5 V 58.9 A".
+// Only configured phases are shown; an absent value is "-"; "AC -" and "DC -" when not there.
+std::string plant_summary(const PlantReading& p);
+// A value as people read it: the shortest text that reads back as the same float; "-" absent.
+std::string reading_text(const Reading& r);
+
 // Seconds since the last round; -1 before the first.
 double age_seconds(const DeviceModel& d, std::time_t now);
 

@@ -1,7 +1,9 @@
 #include "klx/site_model.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -27,6 +29,15 @@ bool option(const Json::Value& app, const char* key, bool fallback) {
   return std::atoi(text.c_str()) != 0;
 }
 
+// A sum of floats carries rounding noise beyond the 6 digits a float holds for certain: 6 x
+// 10.13 A is 60.78 A, not 60.780003 A.
+Reading to_float_digits(Reading v) {
+  if (!v) return v;
+  char text[32];
+  std::snprintf(text, sizeof text, "%.*g", FLT_DIG, double(*v));
+  return std::strtof(text, nullptr);
+}
+
 Reading sum(Reading a, Reading b) {
   if (!a) return b;
   if (!b) return a;
@@ -36,6 +47,7 @@ Reading sum(Reading a, Reading b) {
 AcSection read_ac(const Record& r, const DeviceLayout& layout) {
   AcSection ac;
   ac.present = layout.has_ac;
+  std::copy(layout.phase, layout.phase + 3, ac.phase_configured);
   if (!ac.present) return ac;
   const unsigned lines = std::min<unsigned>(r.ac.channel_count, AC_CHANNEL_MAX);
   for (unsigned i = 0; i < lines; ++i) {
@@ -50,6 +62,8 @@ AcSection read_ac(const Record& r, const DeviceLayout& layout) {
     }
     line.frequency = reading(c.f);
     line.frequency_alarm = c.f_alarm;
+    line.custom_value_count = c.p40_41_count;
+    line.custom_alarm_count = c.p40_44_count;
     ac.lines.push_back(line);
   }
   ac.trailing[0] = reading(r.ac.ac_a);
@@ -60,6 +74,7 @@ AcSection read_ac(const Record& r, const DeviceLayout& layout) {
   ac.alarm[0] = r.ac.ac_a_alarm;
   ac.alarm[1] = r.ac.ac_b_alarm;
   ac.alarm[2] = r.ac.ac_c_alarm;
+  ac.custom_count = r.ac.p40_43_count;
   return ac;
 }
 
@@ -74,12 +89,14 @@ Shelf read_shelf(const Record& r) {
     m.current = reading(c.current);
     std::copy(c.status, c.status + 3, m.status.begin());
     m.alarm = c.alarm;
+    m.custom_counts = {c.p41_41_count, c.p41_43_count, c.p41_44_count};
     m.state = c.alarm != 0       ? ModuleState::failed
               : c.status[0] != 0 ? ModuleState::off
                                  : ModuleState::running;
     shelf.total_current = sum(shelf.total_current, m.current);
     shelf.modules.push_back(m);
   }
+  shelf.total_current = to_float_digits(shelf.total_current);
   return shelf;
 }
 
@@ -101,6 +118,7 @@ DcPanel read_panel(const Record::dc_t& p, unsigned number, bool present) {
   panel.alarm = p.alarm;
   panel.fuse_count = p.alert_m_count;
   panel.extra_alarm_count = p.alert_p_count;
+  panel.measurement_counts = {p.m_count, p.n_count, p.p_count};
   return panel;
 }
 
