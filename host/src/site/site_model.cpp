@@ -100,11 +100,15 @@ Shelf read_shelf(const Record& r) {
   return shelf;
 }
 
-// The record has no panel count: a panel that was never decoded stays all zero. A panel with a
-// value or a count set is there; the first is there whenever DC is polled.
+// The record has no panel count: a panel that was never decoded stays all zero (or holds the
+// absent marker). A panel with a measured value or a count set is there; the first is there
+// whenever DC is polled.
 bool panel_seen(const Record::dc_t& p) {
-  return p.voltage.get() != 0.0f || p.current.get() != 0.0f || p.m_count != 0 ||
-         p.alert_m_count != 0;
+  const auto measured = [](const le_f32& v) {
+    const Reading r = reading(v);
+    return r && *r != 0.0f;
+  };
+  return measured(p.voltage) || measured(p.current) || p.m_count != 0 || p.alert_m_count != 0;
 }
 
 DcPanel read_panel(const Record::dc_t& p, unsigned number, bool present) {
