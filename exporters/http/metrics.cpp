@@ -28,47 +28,54 @@ std::string number(double v) {
   return text;
 }
 
+std::string label_text(const Labels& labels) {
+  std::string out;
+  for (const auto& [k, v] : labels)
+    out += (out.empty() ? "" : ",") + k + "=\"" + escape_label(v) + "\"";
+  return out;
+}
+
 // Writes families one after the other; the caller adds every sample of a family before the next.
+// The labels every sample of a device carries are rendered once per device.
 class Exposition {
  public:
-  explicit Exposition(Labels common) : common_(std::move(common)) {}
-
   void family(const std::string& name, const char* type, const char* help) {
     out_ += "# HELP " + name + " " + help + "\n# TYPE " + name + " " + type + "\n";
   }
   void sample(const std::string& name, const Labels& labels, const std::string& value) {
     out_ += name;
-    char sep = '{';
-    for (const Labels* set : {static_cast<const Labels*>(&common_), &labels})
-      for (const auto& [k, v] : *set) {
-        out_ += sep + k + "=\"" + escape_label(v) + "\"";
-        sep = ',';
-      }
-    out_ += (sep == ',' ? "} " : " ") + value + "\n";
+    out_ += '{';
+    out_ += *common_;
+    bool first = common_->empty();
+    for (const auto& [k, v] : labels) {
+      if (!first) out_ += ',';
+      first = false;
+      out_ += k + "=\"" + escape_label(v) + "\"";
+    }
+    if (first) out_.pop_back();  // no labels at all
+    out_ += (first ? " " : "} ") + value + "\n";
   }
-  void set_common(Labels common) { common_ = std::move(common); }
+  void set_common(const std::string& rendered) { common_ = &rendered; }
   std::string text() { return std::move(out_); }
 
  private:
-  Labels common_;
+  const std::string* common_ = &empty_;
+  std::string empty_;
   std::string out_;
 };
 
 struct Device {
   const DeviceView* view;
-  Labels id;
+  std::string labels;  // site and data_id, rendered
   const klx::DeviceModel& model() const { return view->model; }
   const klx::PlantReading& plant() const { return view->model.plant; }
 };
 
 using PerDevice = std::function<void(Exposition&, const Device&)>;
 
-void each(Exposition& x, const std::vector<Device>& devices, const Labels& site,
-          const PerDevice& fn) {
+void each(Exposition& x, const std::vector<Device>& devices, const PerDevice& fn) {
   for (const Device& d : devices) {
-    Labels common = site;
-    common.insert(common.end(), d.id.begin(), d.id.end());
-    x.set_common(std::move(common));
+    x.set_common(d.labels);
     fn(x, d);
   }
 }
@@ -78,7 +85,7 @@ void gauge(Exposition& x, const char* name, const Labels& labels, const klx::Rea
   if (v) x.sample(name, labels, json_float(*v));
 }
 
-void ac_metrics(Exposition& x, const std::vector<Device>& devs, const Labels& site) {
+void ac_metrics(Exposition& x, const std::vector<Device>& devs) {
   static const char* const kPhase[3] = {"a", "b", "c"};
   x.family("klx_ac_voltage_volts", "gauge", "Phase voltage of an AC input line.");
   each(x, devs, [](Exposition& e, const Device& d) {
@@ -94,7 +101,7 @@ void ac_metrics(Exposition& x, const std::vector<Device>& devs, const Labels& si
   });
 }
 
-void rectifier_metrics(Exposition& x, const std::vector<Device>& devs, const Labels& site) {
+void rectifier_metrics(Exposition& x, const std::vector<Device>& devs) {
   x.family("klx_rectifier_output_voltage_volts", "gauge", "Output voltage of the rectifier shelf.");
   each(x, devs, [](Exposition& e, const Device& d) {
     gauge(e, "klx_rectifier_output_voltage_volts", {}, d.plant().shelf.voltage);
@@ -113,7 +120,7 @@ void rectifier_metrics(Exposition& x, const std::vector<Device>& devs, const Lab
   });
 }
 
-void dc_metrics(Exposition& x, const std::vector<Device>& devs, const Labels& site) {
+void dc_metrics(Exposition& x, const std::vector<Device>& devs) {
   using Field = klx::Reading klx::DcPanel::*;
   for (const auto& [name, field, help] :
        {std::make_tuple("klx_dc_voltage_volts", Field(&klx::DcPanel::voltage),
@@ -128,7 +135,7 @@ void dc_metrics(Exposition& x, const std::vector<Device>& devs, const Labels& si
   }
 }
 
-void counter_metrics(Exposition& x, const std::vector<Device>& devs, const Labels& site) {
+void counter_metrics(Exposition& x, const std::vector<Device>& devs) {
   x.family("klx_rounds_total", "counter", "Polling rounds completed.");
   each(x, devs, [](Exposition& e, const Device& d) {
     e.sample("klx_rounds_total", {}, std::to_string(d.model().fresh.rounds));
@@ -155,8 +162,7 @@ void counter_metrics(Exposition& x, const std::vector<Device>& devs, const Label
   });
 }
 
-void status_metrics(Exposition& x, const std::vector<Device>& devs, const Labels& site,
-                    std::time_t now) {
+void status_metrics(Exposition& x, const std::vector<Device>& devs, std::time_t now) {
   x.family("klx_device_up", "gauge",
            "1 while the device answers: a round within 60 s, its line open and no communication "
            "alarm.");
@@ -178,7 +184,7 @@ void status_metrics(Exposition& x, const std::vector<Device>& devs, const Labels
   });
 }
 
-void duration_metrics(Exposition& x, const std::vector<Device>& devs, const Labels& site) {
+void duration_metrics(Exposition& x, const std::vector<Device>& devs) {
   x.family("klx_round_duration_seconds", "histogram",
            "Time from one completed round of a device to the next.");
   each(x, devs, [](Exposition& e, const Device& d) {

@@ -14,11 +14,12 @@ void DurationHistogram::add(double seconds) {
 }
 
 DeviceView& SiteState::device(uint32_t data_id) {
-  for (auto& d : devices_)
-    if (d.model.data_id == data_id) return d;
-  devices_.emplace_back();
-  devices_.back().model.data_id = data_id;
-  return devices_.back();
+  const auto [at, added] = index_.emplace(data_id, devices_.size());
+  if (added) {
+    devices_.emplace_back();
+    devices_.back().model.data_id = data_id;
+  }
+  return devices_[at->second];
 }
 
 void SiteState::watch(uint32_t data_id, const std::string& port, CounterSources sources) {

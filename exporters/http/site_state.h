@@ -52,6 +52,7 @@ class SiteState {
 
   mutable std::mutex mutex_;
   std::vector<DeviceView> devices_;
+  std::map<uint32_t, size_t> index_;            // data_id: its place in devices_
   std::map<uint32_t, CounterSources> sources_;  // poll thread only
   std::chrono::steady_clock::time_point next_copy_{};
 };

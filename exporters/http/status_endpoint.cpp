@@ -118,8 +118,7 @@ HttpReply StatusEndpoint::handle(const std::string& target) const {
 }
 
 void StatusEndpoint::round_completed(const RoundEvent& e) {
-  state_.copy_counters();  // the metrics of a round agree with its counters
-  state_.round_completed(e);
+  state_.round_completed(e);  // the model carries the counters as of its round
 }
 
 void StatusEndpoint::alarm_changed(const AlarmEvent& e) { state_.alarm_changed(e); }
