@@ -55,7 +55,8 @@ BENCHMARK(BM_round_mode1_reports);
 void BM_round_mode2_runner_events(benchmark::State& state) {
   klxhost::Trace trace;
   klx::RecordCache cache("");
-  klxhost::HostEvents events(klxhost::Services{&trace, &cache, nullptr}, {});
+  klxhost::DeviceHub hub(1, klx::DeviceLayout{}, {&cache, nullptr, nullptr});
+  klxhost::HostEvents events(klxhost::Services{&trace, &hub, nullptr}, {});
   bench::RoundRig rig(2, &events);
   run_rounds(state, rig);
 }

@@ -179,7 +179,8 @@ int main(int argc, char** argv) {
 #ifdef KLX_HAVE_RUNNER
     klxhost::Trace trace;
     klx::RecordCache cache("");
-    klxhost::HostEvents events(klxhost::Services{&trace, &cache, nullptr}, {});
+    klxhost::DeviceHub hub(1, klx::DeviceLayout{}, {&cache, nullptr, nullptr});
+    klxhost::HostEvents events(klxhost::Services{&trace, &hub, nullptr}, {});
     rc = probe(mode, rounds, &events);
 #else
     std::fprintf(stderr, "klx-round-probe: built without the runner\n");
