@@ -45,7 +45,7 @@ void HostEvents::on_publish(KLXVDevice&, int sp_id, const uint8_t* record, size_
 
 void HostEvents::on_history(KLXVDevice&, const uint8_t* record, size_t length) {
   s_.trace->history(record, length);
-  if (!s_.hub->history(std::time(nullptr), record, length)) warn("history", s_.db->last_error());
+  if (!s_.hub->history(std::time(nullptr), record, length)) warn("history", s_.hub->db_error());
 }
 
 // Checked at once against the host's own limits, when it has any for the identifier.
@@ -84,7 +84,7 @@ void HostEvents::log_transitions(uint32_t data_id, const std::vector<klx::AlarmT
     std::cerr << "klx-host: data_id " << data_id << ": alarm " << (t.raised ? "raised" : "cleared")
               << ": level " << t.level << " key " << t.key << " alarm_id " << t.alarm_id
               << " text1 \"" << t.text1 << "\" text2 \"" << t.text2 << "\"\n";
-  if (!s_.hub->alarms_changed(std::time(nullptr), ts)) warn("alarm log", s_.db->last_error());
+  if (!s_.hub->alarms_changed(std::time(nullptr), ts)) warn("alarm log", s_.hub->db_error());
 }
 
 void HostEvents::restore_alarms(uint32_t data_id) {

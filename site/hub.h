@@ -56,6 +56,7 @@ class DeviceHub {
                                           std::chrono::duration<double> since_previous);
 
   std::string cache_error() const { return out_.cache ? out_.cache->last_error() : std::string(); }
+  std::string db_error() const { return out_.db ? out_.db->last_error() : std::string(); }
   uint32_t data_id() const { return model_.data_id; }
   const std::vector<uint8_t>& record() const { return record_; }
   const klx::DeviceModel& model() const { return model_; }
