@@ -117,7 +117,11 @@ bool report_storage(std::ostream& out, const Trace& trace, const klx::RecordCach
         << " failed\n";
   if (db)
     out << "klx-host: database: " << db->counters().stored << " rows stored, "
-        << db->counters().lost << " lost\n";
+        << db->counters().lost << " lost"
+        << (db->counters().capped
+                ? ", " + std::to_string(db->counters().capped) + " old rows dropped over max_bytes"
+                : std::string())
+        << "\n";
   return lost == 0;
 }
 

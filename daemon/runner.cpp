@@ -93,6 +93,7 @@ class Runner : public klx::PollObserver {
   void round_completed(size_t device, unsigned round, Clock::time_point now) override;
   void line_changed(size_t line, bool up) override;
   void loop_pass(Clock::time_point now) override;
+  void upkeep(Clock::time_point now);
   void get_value(Slot& s, const std::string& name);
   void ioctl(Slot& s, const IoctlRequest& r);
   void await_answer(Slot& s);
@@ -103,6 +104,7 @@ class Runner : public klx::PollObserver {
   Capture capture_;
   klx::RecordCache cache_{""};
   std::unique_ptr<klx::HistoryDb> db_;
+  Clock::time_point next_upkeep_{};
   std::unique_ptr<klx::Plugin> plugin_;
   std::vector<Slot> slots_;
   std::vector<LineSetup> lines_;
@@ -271,6 +273,7 @@ int Runner::open_services(const SiteConfig& site) {
     std::cerr << "klx-host: database " << error << "\n";
     return kExitUsage;
   }
+  if (db_) db_->set_policy(site.history);
   cache_ = klx::RecordCache(o_.cache);
   if (!cache_.check_path(error)) {
     std::cerr << "klx-host: cache " << error << "\n";
@@ -281,7 +284,7 @@ int Runner::open_services(const SiteConfig& site) {
     sink_list_.push_back(notifier.get());
     sinks_.push_back(std::move(notifier));
   }
-  const OpsSettings ops{o_.http.empty() ? site.http.listen : o_.http, site.mqtt.site};
+  const OpsSettings ops{o_.http.empty() ? site.http.listen : o_.http, site.mqtt.site, o_.db};
   return add_ops_sinks(ops, sinks_, sink_list_, status_) ? kExitOk : kExitFailure;
 }
 
@@ -301,6 +304,8 @@ int Runner::setup_device(size_t index, Slot& s) {
       Services{&trace_, s.hub.get(), db_.get(), capture_.enabled() ? &capture_ : nullptr},
       c.limits);
   s.events->set_line_health(c.line_health);
+  if (db_ && !db_->set_layout(c.data_id, klx::layout_of_settings(c.settings)))
+    std::cerr << "klx-host: " << where << ": database: " << db_->last_error() << "\n";
   try {
     klx::set_up_device(*s.proto, s.events.get(), c.data_id, c.address, c.settings,
                        {c.alarm_levels, c.thresholds, c.ao_settings});
@@ -361,6 +366,17 @@ void Runner::line_changed(size_t line, bool up) {
 
 void Runner::loop_pass(Clock::time_point now) {
   for (ExportSink* sink : sink_list_) sink->loop_pass(now);
+  upkeep(now);
+}
+
+// The history's upkeep in slices of about 2 ms between the loop's work: at most every 100 ms
+// while it has work, so a round waits for one slice at most.
+void Runner::upkeep(Clock::time_point now) {
+  if (!db_ || now < next_upkeep_) return;
+  const bool more = db_->maintain(std::time(nullptr));
+  next_upkeep_ = now + (more ? std::chrono::milliseconds(100) : std::chrono::seconds(1));
+  const std::string warning = db_->take_warning();
+  if (!warning.empty()) std::cerr << "klx-host: " << warning << "\n";
 }
 
 // Sleeps until input arrives on a line or `until` (the loop's next due time).

@@ -1,5 +1,6 @@
 #include "config.h"
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <set>
@@ -269,10 +270,26 @@ SnmpSettings to_snmp(const Json::Value& v, const Place& p) {
   return to_object(v, p, fields);
 }
 
-// An object kept as written, for an exporter that reads its own settings.
-Json::Value to_raw_object(const Json::Value& v, const Place& p) {
-  if (!v.isObject()) fail(p, "must be an object");
-  return v;
+int64_t to_days(const Json::Value& v, const Place& p) {
+  return int64_t(to_int_in<1, 36500>(v, p)) * 86400;
+}
+
+int64_t to_max_bytes(const Json::Value& v, const Place& p) {
+  if (!v.isIntegral() || v.isBool() || v.asInt64() < 0 ||
+      (v.asInt64() > 0 && v.asInt64() < (1 << 20)))
+    fail(p, "must be 0 (no cap) or a number of bytes of at least 1048576");
+  return v.asInt64();
+}
+
+klx::HistoryPolicy to_history(const Json::Value& v, const Place& p) {
+  using H = klx::HistoryPolicy;
+  static const Fields<H> fields = {
+      field("raw_days", &H::raw_seconds, to_days),
+      field("minute_days", &H::minute_seconds, to_days),
+      field("hour_days", &H::hour_seconds, to_days),
+      field("max_bytes", &H::max_bytes, to_max_bytes),
+  };
+  return to_object(v, p, fields);
 }
 
 // The root's keys: a new object of the configuration is one entry here.
@@ -283,7 +300,7 @@ const Fields<SiteConfig>& root_fields() {
       field("http", &S::http, to_http),
       field("mqtt", &S::mqtt, to_mqtt),
       field("snmp", &S::snmp, to_snmp),
-      field("history", &S::history, to_raw_object),
+      field("history", &S::history, to_history),
   };
   return fields;
 }

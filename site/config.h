@@ -56,8 +56,9 @@ struct SiteConfig {
   HttpConfig http;
   MqttSettings mqtt;  // its "site" names the site on every output
   SnmpSettings snmp;  // off while its agentx_socket is empty; --snmp-agentx overrides it
-  // Objects whose exporters read them on their own; {} when absent.
-  Json::Value history{Json::objectValue};
+  // "history": {"raw_days": 7, "minute_days": 90, "hour_days": 1825, "max_bytes": 0}: how long
+  // each tier is kept (whole days, 1 to 36,500) and the cap (0: none, else at least 1 MiB).
+  klx::HistoryPolicy history;
   // What the plug-in would misread in the devices' settings; the configuration is still used.
   std::vector<std::string> warnings;
 };

@@ -14,6 +14,7 @@ namespace klxhost {
 struct OpsSettings {
   std::string http_listen;  // "[HOST:]PORT"; empty: no HTTP endpoint
   std::string site;         // labels the metrics
+  std::string history_db;   // serves /api/history from it (read-only) when set
 };
 
 // False, with the reason on standard error, when the endpoint cannot listen. `endpoint` is the

@@ -2,6 +2,7 @@
 
 #include <ctime>
 
+#include "history_api.h"
 #include "metrics.h"
 #include "state_payload.h"
 
@@ -58,11 +59,14 @@ HttpReply json_reply(std::string body) { return {200, "application/json", std::m
 }  // namespace
 
 std::unique_ptr<StatusEndpoint> StatusEndpoint::start(const std::string& listen,
-                                                      const std::string& site, std::string& error) {
+                                                      const std::string& site, std::string& error,
+                                                      const std::string& db, std::string* warning) {
   std::string host;
   unsigned short port = 0;
   if (!parse_listen(listen, host, port, error)) return nullptr;
   std::unique_ptr<StatusEndpoint> e(new StatusEndpoint(site));
+  std::string why;
+  if (!db.empty() && !(e->history_ = klx::TrendReader::open(db, why)) && warning) *warning = why;
   StatusEndpoint* self = e.get();
   e->server_ = HttpServer::start(
       host, port, [self](const std::string& target) { return self->handle(target); }, HttpLimits{},
@@ -107,6 +111,10 @@ HttpReply StatusEndpoint::handle(const std::string& target) const {
               render_metrics(state_.snapshot(), site_, std::time(nullptr))};
     if (path == "/api/state") return json_reply(state_json());
     if (path == "/api/status") return json_reply(status_json());
+    if (path == "/api/history")
+      return history_reply(history_.get(),
+                           target.size() > path.size() ? target.substr(path.size() + 1) : "",
+                           std::time(nullptr));
     if (path == "/" || path == "/index.html")
       return {200, "text/html; charset=utf-8", status_page(state_json(), status_json())};
     HttpReply file;

@@ -11,15 +11,19 @@
 
 #include "export_sink.h"
 #include "http_server.h"
+#include "klx/history_query.h"
 #include "site_state.h"
 
 namespace klxhost {
 
 class StatusEndpoint : public ExportSink {
  public:
-  // Listens on "[HOST:]PORT"; nullptr with the reason when it cannot.
+  // Listens on "[HOST:]PORT"; nullptr with the reason when it cannot. With a history database,
+  // /api/history reads it through a read-only connection of the HTTP thread's own (a database
+  // that cannot be opened so is warned about in `warning`, and /api/history answers 404).
   static std::unique_ptr<StatusEndpoint> start(const std::string& listen, const std::string& site,
-                                               std::string& error);
+                                               std::string& error, const std::string& db = "",
+                                               std::string* warning = nullptr);
 
   // A device whose counters are copied on the poll loop's passes.
   void watch(uint32_t data_id, const std::string& port, CounterSources sources);
@@ -37,6 +41,7 @@ class StatusEndpoint : public ExportSink {
   std::string state_json() const;
   std::string status_json() const;
 
+  std::unique_ptr<klx::TrendReader> history_;  // the HTTP thread's own connection
   SiteState state_;  // declared before the server: the server's thread reads it until joined
   std::string site_;
   std::unique_ptr<HttpServer> server_;

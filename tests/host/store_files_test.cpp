@@ -99,7 +99,7 @@ TEST(StorePaths, DatabaseOfOursFromBeforeTheMarkIsTakenAndMarked) {
   EXPECT_TRUE(db->save_record(7, 1700000002, kRecord.data(), kRecord.size()));
   db.reset();
   EXPECT_EQ(query(path, "PRAGMA application_id"), std::to_string(0x4B4C5848));
-  EXPECT_EQ(query(path, "PRAGMA user_version"), "1");
+  EXPECT_EQ(query(path, "PRAGMA user_version"), "2");
   EXPECT_EQ(query(path, "SELECT count(*) FROM history"), "2");
 }
 

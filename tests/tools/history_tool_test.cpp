@@ -92,6 +92,26 @@ TEST_F(HistoryTool, FieldsOverTimeAsCsv) {
             "2023-11-14 22:13:50 +0000,1700000030,9,54,231\n");
 }
 
+// The trends export: the rounds' values per bucket, an absent value leaving no bucket behind.
+TEST_F(HistoryTool, SeriesAsCsvAndJson) {
+  const std::vector<std::string> range = {"--db",   path_,        "--data-id", "7",
+                                          "--from", "1700000000", "--to",      "1700000030"};
+  auto args = range;
+  args.insert(args.end(), {"--series", "dc.voltage", "--csv"});
+  ToolRun r = run_tool("klx-history", args);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "time,dc.voltage.min,dc.voltage.mean,dc.voltage.max\n"
+            "1700000000,53.5,53.5,53.5\n"
+            "1700000020,52.25,52.25,52.25\n");
+  args = range;
+  args.insert(args.end(), {"--series", "default"});
+  r = run_tool("klx-history", args);
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const char* text : {R"("tier":"raw")", R"("name":"ac1.a")", R"("event":"raise")"})
+    EXPECT_NE(r.out.find(text), std::string::npos) << text << "\n" << r.out;
+}
+
 TEST_F(HistoryTool, ClearRefusals) {
   const struct {
     std::vector<std::string> args;
@@ -105,6 +125,10 @@ TEST_F(HistoryTool, ClearRefusals) {
        "klx-history: the record has no field \"dc.volts\"; fields are named as in klx-record "
        "--table (dc.voltage, acChannel[0].a, rcChannel[2].current, ...)\n",
        1},
+      {{"--series", "dc.voltage"}, "klx-history: --series needs --data-id\n", 2},
+      {{"--series", "dc.volts", "--data-id", "7"},
+       "klx-history: no series \"dc.volts\" (dc.voltage, ac1.a, rc.current, ...)\n",
+       2},
       {{"--from", "yesterday"},
        "klx-history: not a time: \"yesterday\" (epoch seconds, or YYYY-MM-DD [HH:MM[:SS]] local "
        "time)\n",

@@ -21,6 +21,7 @@
 #include <memory>
 #include <sstream>
 
+#include "history_week.h"
 #include "klx/store.h"
 #include "support/run_tool.h"
 
@@ -296,6 +297,66 @@ TEST(ServiceManager, ReadyAfterThePortsWatchdogPingsStoppingAndAWholeStore) {
   ASSERT_TRUE(restored.load(error)) << error;
   ASSERT_NE(restored.latest(7), nullptr);
   EXPECT_EQ(restored.latest(7)->record.size(), 587u);
+}
+
+// The trends as a person sees them: a week with a mains failure in the middle, written through
+// the store, shown by a klx-host that keeps polling into the same database.
+TEST(StatusPage, TrendsShowAWeekWithAMainsFailureAndItsAlarmMarks) {
+  if (!have("/usr/bin/chromium")) GTEST_SKIP() << "chromium is not installed";
+  const std::string db = temp_path("week.db"), cfg = temp_path("week.json");
+  const int64_t end = ::time(nullptr);
+  write_history_week(db, end);
+  std::ofstream(cfg) << R"({"devices": [{"data_id": 7, "port": "sim",
+                          "settings": {"appSetting": {"has_dc": 1}}}]})";
+  Child host({std::string(KLX_BIN_DIR) + "/klx-host", "--plugin", KLX_PLUGIN_PATH, "--config", cfg,
+              "--db", db, "--http", "127.0.0.1:0"},
+             {});
+  ASSERT_TRUE(host.wait_err([](const std::string& e) { return last_round(e) >= 1; }))
+      << slurp(host.err);
+  const int port = port_of(slurp(host.err));
+  ASSERT_GT(port, 0);
+  const std::string week = "/api/history?data_id=7&from=" + std::to_string(end - 7 * 86400) +
+                           "&to=" + std::to_string(end);
+  const std::string json = get_body(port, week);
+  EXPECT_NE(json.find(R"("tier":"minute")"), std::string::npos) << json.substr(0, 300);
+  EXPECT_NE(json.find(R"("event":"raise")"), std::string::npos);
+  EXPECT_NE(json.find(R"("event":"clear")"), std::string::npos);
+  const std::string csv = talk(port, "GET " + week + "&format=csv HTTP/1.1\r\n\r\n");
+  EXPECT_NE(csv.find("Content-Type: text/csv"), std::string::npos) << csv.substr(0, 300);
+  EXPECT_NE(csv.find("\r\n\r\ntime,dc.voltage.min,"), std::string::npos);
+  EXPECT_EQ(
+      talk(port, "GET /api/history?data_id=7&from=x HTTP/1.1\r\n\r\n").rfind("HTTP/1.1 400", 0),
+      0u);
+
+  const std::string profile = temp_path("chromium");
+  std::vector<std::string> chromium = {"/usr/bin/chromium",
+                                       "--headless",
+                                       "--no-sandbox",
+                                       "--disable-gpu",
+                                       "--disable-background-networking",
+                                       "--disable-component-update",
+                                       "--disable-sync",
+                                       "--no-first-run",
+                                       "--user-data-dir=" + profile,
+                                       "--virtual-time-budget=8000",
+                                       "--window-size=1280,1240"};
+  const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/";
+  std::vector<std::string> dump = chromium;
+  dump.insert(dump.end(), {"--dump-dom", url});
+  std::string dom;
+  ASSERT_TRUE(run_to_end(dump, {"HOME=" + profile}, &dom));
+  for (const char* text :
+       {"Trends, data_id 7", "DC bus: voltage and load current", "AC phases, line 1",
+        "Rectifiers: total current", "dygraph-title", "data-tier=\"minute\"",
+        "alarm-mark alarm-raise", "alarm-mark alarm-clear", "交流输入停电告警"})
+    EXPECT_NE(dom.find(text), std::string::npos) << text << "\n" << dom.substr(0, 4000);
+  EXPECT_EQ(dom.find("data-points=\"0\""), std::string::npos) << "a chart without data";
+  const std::string shot = std::string(KLX_BIN_DIR) + "/../artefacts/status-page-trends.png";
+  mkdir((std::string(KLX_BIN_DIR) + "/../artefacts").c_str(), 0755);
+  std::vector<std::string> picture = chromium;
+  picture.insert(picture.end(), {"--screenshot=" + shot, url});
+  EXPECT_TRUE(run_to_end(picture, {"HOME=" + profile}));
+  EXPECT_EQ(host.finish(SIGTERM), 0) << slurp(host.err);
 }
 
 }  // namespace

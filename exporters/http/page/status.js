@@ -122,6 +122,7 @@ function render(state, status) {
   document.getElementById("updated").textContent = "updated " + status.time;
   const main = document.getElementById("devices");
   main.replaceChildren(...status.devices.map(st => device(st, state[String(st.data_id)])));
+  if (window.klxTrends) window.klxTrends(status.devices);  // trends.js: made once per device
 }
 
 async function refresh() {

@@ -6,6 +6,7 @@
 // record of every data identifier (mirrored to a cache file), the history database and the
 // alarm state kept between batches.
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -98,8 +99,25 @@ struct ValueLimit {
   int level = 1;
 };
 
+// How long each tier of the history is kept, and a cap on the database's size. Alarm events and
+// reports are kept as long as the longest tier.
+struct HistoryPolicy {
+  int64_t raw_seconds = 7 * 86400;         // every round's record
+  int64_t minute_seconds = 90 * 86400;     // one-minute aggregates
+  int64_t hour_seconds = 5 * 365 * 86400;  // hourly aggregates
+  int64_t max_bytes = 0;                   // 0: no cap; else the oldest raw rows go first
+  int64_t longest() const;
+};
+
+struct DeviceLayout;
+
 // The history database (SQLite, WAL). Tables, created when missing:
 //   history(id, data_id, time, record)       each record saved as history, time in epoch seconds
+//   history_minute(data_id, time, rounds, series), history_hour(...)   aggregates per bucket
+//                                            (see klx/history_series.h), time the bucket's start
+//   devices(data_id, layout)                 what each device has built, to decode its records
+//   alarm_outbox(seq, data_id, time, pending, event, ...)   transitions an exporter has yet to
+//                                            deliver (below)
 //   alarm_events(id, data_id, time, event, level, key, alarm_id, text1, text2)   raise / clear
 //   reports(id, data_id, time, signal_id, value)                                 analog reports
 //   alarm_state(data_id, key, level, alarm_id, text1, text2, since)   the alarms active now
@@ -110,6 +128,7 @@ class HistoryDb {
   struct Counters {
     size_t stored = 0;  // rows written
     size_t lost = 0;    // rows that failed, or were dropped from a full queue
+    size_t capped = 0;  // rows dropped to keep the database under max_bytes
   };
 
   // Opens or creates the database; nullptr with the reason when it cannot.
@@ -148,6 +167,19 @@ class HistoryDb {
   // waiting then is lost. The count of lost rows.
   size_t finish();
   const Counters& counters() const { return counters_; }
+
+  void set_policy(const HistoryPolicy& p);
+  // Kept in the database, so that its records are decoded as the device was built.
+  bool set_layout(uint32_t data_id, const DeviceLayout& layout);
+  // The store's upkeep in small steps (aggregating closed minutes and hours, pruning each tier,
+  // the size cap), each in its own short transaction, for at most about `budget`; never while
+  // rows wait in the queue, and never waiting for another writer. True while work remains: call
+  // again soon. `now` is the wall clock in epoch seconds.
+  bool maintain(int64_t now, std::chrono::microseconds budget = std::chrono::microseconds(2000));
+  // A warning the upkeep has for the log, once ("" when none).
+  std::string take_warning();
+  // Pages in use (without the free list), times the page size.
+  int64_t used_bytes();
   size_t waiting() const { return queue_.size(); }
   size_t queue_limit() const { return queue_limit_; }
   void set_queue_limit(size_t n) { queue_limit_ = n ? n : 1; }
@@ -177,11 +209,29 @@ class HistoryDb {
   int write(const Write& w);
   bool submit(Write w);
   void flush();
-
-  bool outbox_ready(std::string& error);
+  // The upkeep (history_tiers.cpp); each returns the rows it wrote or removed.
+  struct Tiers {
+    int64_t minute_next = kUnknown;  // the first minute not aggregated yet
+    int64_t hour_next = kUnknown;
+  };
+  static constexpr int64_t kUnknown = INT64_MIN;
+  size_t upkeep_step(int64_t now);
+  void load_devices();
+  uint8_t layout_bits(uint32_t data_id);
+  size_t aggregate_minutes(uint32_t data_id, Tiers& t, int64_t now);
+  size_t aggregate_hours(uint32_t data_id, Tiers& t);
+  size_t prune(int64_t now);
+  size_t cap();
+  int64_t pragma_int64(const char* sql, bool& ok);
 
   sqlite3* db_;
-  bool outbox_created_ = false;
+  HistoryPolicy policy_;
+  std::map<uint32_t, Tiers> tiers_;
+  std::map<uint32_t, uint8_t> layouts_;
+  bool devices_loaded_ = false;
+  bool capping_ = false;
+  int64_t idle_until_ = INT64_MIN;
+  std::string warning_;
   sqlite3_stmt* insert_record_ = nullptr;
   sqlite3_stmt* insert_alarm_ = nullptr;
   sqlite3_stmt* insert_report_ = nullptr;

@@ -11,7 +11,11 @@ namespace {
 
 // "KLXH": marks the database as ours, so that --db never alters another program's database.
 constexpr int kApplicationId = 0x4B4C5848;
-constexpr int kSchemaVersion = 1;
+// 1: the rounds, alarm events, reports and alarm state. 2: the aggregate tiers, the devices'
+// layouts and the alarm outbox, added beside the tables of 1 (an upgrade only adds). An aggregate
+// row is up to some 1.1 KB (40 modules): a table with a row id keeps it in one page, where a
+// WITHOUT ROWID table would spill each row over a page of its own.
+constexpr int kSchemaVersion = 2;
 // A write waits this long for another writer; longer would stall the poll loop. Rows that
 // still find the database busy wait in the queue for the next write.
 constexpr int kBusyMs = 50;
@@ -54,11 +58,47 @@ CREATE TABLE IF NOT EXISTS alarm_state (
   since INTEGER NOT NULL,
   PRIMARY KEY (data_id, key)
 );
+CREATE TABLE IF NOT EXISTS history_minute (
+  id INTEGER PRIMARY KEY,
+  data_id INTEGER NOT NULL,
+  time INTEGER NOT NULL,
+  rounds INTEGER NOT NULL,
+  series BLOB NOT NULL
+);
+CREATE UNIQUE INDEX IF NOT EXISTS history_minute_by_device ON history_minute (data_id, time);
+CREATE TABLE IF NOT EXISTS history_hour (
+  id INTEGER PRIMARY KEY,
+  data_id INTEGER NOT NULL,
+  time INTEGER NOT NULL,
+  rounds INTEGER NOT NULL,
+  series BLOB NOT NULL
+);
+CREATE UNIQUE INDEX IF NOT EXISTS history_hour_by_device ON history_hour (data_id, time);
+CREATE TABLE IF NOT EXISTS devices (
+  data_id INTEGER PRIMARY KEY,
+  layout INTEGER NOT NULL
+);
+CREATE INDEX IF NOT EXISTS alarm_events_by_device ON alarm_events (data_id, time);
+-- AUTOINCREMENT: sqlite_sequence keeps the highest seq ever stored, after its row is gone.
+CREATE TABLE IF NOT EXISTS alarm_outbox (
+  seq INTEGER PRIMARY KEY AUTOINCREMENT,
+  data_id INTEGER NOT NULL,
+  time INTEGER NOT NULL,
+  pending INTEGER NOT NULL,
+  event TEXT NOT NULL CHECK (event IN ('raise', 'clear')),
+  level INTEGER NOT NULL,
+  key TEXT NOT NULL,
+  alarm_id TEXT NOT NULL,
+  text1 TEXT NOT NULL,
+  text2 TEXT NOT NULL
+);
 )sql";
 
 // The tables a database of ours had before it was marked.
 bool our_table(const std::string& name) {
-  return name == "history" || name == "alarm_events" || name == "reports" || name == "alarm_state";
+  return name == "history" || name == "alarm_events" || name == "reports" ||
+         name == "alarm_state" || name == "history_minute" || name == "history_hour" ||
+         name == "devices" || name == "alarm_outbox" || name == "sqlite_sequence";
 }
 
 bool busy(int rc) {
@@ -160,6 +200,14 @@ bool HistoryDb::claim(std::string& error) {
                      (foreign.empty() ? std::string("none of ours") : foreign) + "); not changed",
              false;
   }
+  // A new database gives freed pages back to the file system as the tiers are pruned; the mode
+  // can only be chosen before its first table.
+  bool empty = false;
+  if (app == 0 && version == 0) {
+    bool counted = false;
+    empty = pragma_int(db_, "SELECT count(*) FROM sqlite_master", counted) == 0 && counted;
+  }
+  if (empty && !exec(db_, "PRAGMA auto_vacuum = INCREMENTAL", error)) return false;
   if (!exec(db_, "PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL", error)) return false;
   return exec(db_,
               std::string("BEGIN IMMEDIATE;") + kSchema +
@@ -167,6 +215,16 @@ bool HistoryDb::claim(std::string& error) {
                   "; PRAGMA user_version = " + std::to_string(kSchemaVersion) + "; COMMIT;",
               error) ||
          (sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr), false);
+}
+
+int64_t HistoryDb::pragma_int64(const char* sql, bool& ok) {
+  sqlite3_stmt* st = nullptr;
+  int64_t v = 0;
+  ok =
+      sqlite3_prepare_v2(db_, sql, -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW;
+  if (ok) v = sqlite3_column_int64(st, 0);
+  sqlite3_finalize(st);
+  return v;
 }
 
 bool HistoryDb::prepare(std::string& error) {
@@ -288,6 +346,7 @@ size_t HistoryDb::finish() {
 
 bool HistoryDb::save_record(uint32_t data_id, int64_t time, const uint8_t* record, size_t n) {
   using V = Row::Value;
+  tiers_.emplace(data_id, Tiers{});  // a device new to the upkeep
   return submit({Row{insert_record_, {V::integer(data_id), V::integer(time), V::blob(record, n)}}});
 }
 
@@ -342,22 +401,6 @@ std::vector<AlarmTransition> HistoryDb::active_alarms(uint32_t data_id, std::str
 namespace klx {
 namespace {
 
-// AUTOINCREMENT: sqlite_sequence keeps the highest seq ever stored, after its row is gone.
-const char* const kOutboxSchema = R"sql(
-CREATE TABLE IF NOT EXISTS alarm_outbox (
-  seq INTEGER PRIMARY KEY AUTOINCREMENT,
-  data_id INTEGER NOT NULL,
-  time INTEGER NOT NULL,
-  pending INTEGER NOT NULL,
-  event TEXT NOT NULL CHECK (event IN ('raise', 'clear')),
-  level INTEGER NOT NULL,
-  key TEXT NOT NULL,
-  alarm_id TEXT NOT NULL,
-  text1 TEXT NOT NULL,
-  text2 TEXT NOT NULL
-);
-)sql";
-
 // One statement run to its end; false with the reason.
 bool run_once(sqlite3* db, const char* sql, const std::function<void(sqlite3_stmt*)>& bind,
               const std::function<void(sqlite3_stmt*)>& row, std::string& error) {
@@ -382,12 +425,7 @@ std::string column_text(sqlite3_stmt* st, int col) {
 
 }  // namespace
 
-bool HistoryDb::outbox_ready(std::string& error) {
-  return outbox_created_ || (outbox_created_ = exec(db_, kOutboxSchema, error));
-}
-
 bool HistoryDb::outbox_put(const OutboxAlarm& a, std::string& error) {
-  if (!outbox_ready(error)) return false;
   const AlarmTransition& t = a.transition;
   return run_once(
       db_,
@@ -408,17 +446,15 @@ bool HistoryDb::outbox_put(const OutboxAlarm& a, std::string& error) {
 }
 
 bool HistoryDb::outbox_remove(uint64_t seq, std::string& error) {
-  return outbox_ready(error) &&
-         run_once(
-             db_, "DELETE FROM alarm_outbox WHERE seq = ?",
-             [&](sqlite3_stmt* st) { sqlite3_bind_int64(st, 1, static_cast<int64_t>(seq)); },
-             nullptr, error);
+  return run_once(
+      db_, "DELETE FROM alarm_outbox WHERE seq = ?",
+      [&](sqlite3_stmt* st) { sqlite3_bind_int64(st, 1, static_cast<int64_t>(seq)); }, nullptr,
+      error);
 }
 
 bool HistoryDb::outbox_load(std::vector<OutboxAlarm>& out, uint64_t& last_seq, std::string& error) {
   out.clear();
   last_seq = 0;
-  if (!outbox_ready(error)) return false;
   const auto read_row = [&](sqlite3_stmt* st) {
     OutboxAlarm a;
     a.seq = static_cast<uint64_t>(sqlite3_column_int64(st, 0));
