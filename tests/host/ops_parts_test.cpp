@@ -163,7 +163,8 @@ TEST(SiteConfig, HttpListenAndSite) {
   } rows[] = {
       {"", "", ""},
       {R"(, "http": {"listen": "9419"}, "mqtt": {"site": "north"})", "9419", "north"},
-      {R"(, "http": {"_comment": "x"}, "snmp": {}, "history": {"any": 1})", "", ""},
+      {R"(, "http": {"_comment": "x"}, "snmp": {}, "history": {"_comment": "x", "raw_days": 1})",
+       "", ""},
       {R"(, "http": "9419")", nullptr, nullptr},
       {R"(, "http": {"listen": 9419})", nullptr, nullptr},
       {R"(, "mqtt": {"site": 5})", nullptr, nullptr},
