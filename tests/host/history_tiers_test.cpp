@@ -137,12 +137,14 @@ TEST(HistoryTiers, VersionOneDatabaseIsUpgradedInPlaceAndItsRoundsAggregated) {
   sqlite3_open(path.c_str(), &h);
   ASSERT_EQ(sqlite3_exec(h,
                          "DROP TABLE history_minute; DROP TABLE history_hour; DROP TABLE devices; "
+                         "DROP TABLE alarm_outbox; "
                          "DROP INDEX alarm_events_by_device; PRAGMA user_version = 1",
                          nullptr, nullptr, nullptr),
             SQLITE_OK);
   sqlite3_close(h);
   auto db = open_db(path);
   EXPECT_EQ(count(path, "PRAGMA user_version"), 2);
+  EXPECT_EQ(count(path, "SELECT count(*) FROM alarm_outbox"), 0) << "the outbox is part of 2";
   EXPECT_EQ(count(path, "SELECT count(*) FROM history"), 2);
   settle(*db, kT0 + 120);
   EXPECT_EQ(bucket(path, "history_minute", kT0).get(kDcV)->n, 2u);
