@@ -226,6 +226,33 @@ HttpConfig to_http(const Json::Value& v, const Place& p) {
   return to_object(v, p, fields);
 }
 
+// A deadband or a heartbeat: 0 or more, 0 meaning every round.
+double to_band(const Json::Value& v, const Place& p) {
+  if (!v.isNumeric() || v.isBool()) fail(p, "must be a number");
+  const double d = v.asDouble();
+  if (!std::isfinite(d) || d < 0 || d > 1e9) fail(p, "must be 0 or more");
+  return d;
+}
+
+Deadbands to_deadbands(const Json::Value& v, const Place& p) {
+  using D = Deadbands;
+  static const Fields<D> fields = {
+      field("ac_voltage", &D::ac_voltage, to_band),   field("dc_voltage", &D::dc_voltage, to_band),
+      field("frequency", &D::frequency, to_band),     field("current", &D::current, to_band),
+      field("current_pct", &D::current_pct, to_band), field("power", &D::power, to_band),
+      field("power_pct", &D::power_pct, to_band),
+  };
+  return to_object(v, p, fields);
+}
+
+// A member of the MQTT settings' exception filter.
+template <class M>
+Field<MqttSettings> exception_field(const char* key, M ExceptionSettings::*member,
+                                    M (*convert)(const Json::Value&, const Place&)) {
+  return {key, [member, convert](const Json::Value& v, const Place& p, MqttSettings& out,
+                                 Warnings&) { out.exception.*member = convert(v, p); }};
+}
+
 MqttSettings to_mqtt(const Json::Value& v, const Place& p) {
   using M = MqttSettings;
   static const Fields<M> fields = {
@@ -238,6 +265,9 @@ MqttSettings to_mqtt(const Json::Value& v, const Place& p) {
       field("ca_file", &M::ca_file, to_text),
       field("discovery", &M::discovery, to_bool),
       field("discovery_prefix", &M::discovery_prefix, to_text),
+      exception_field("heartbeat_s", &ExceptionSettings::heartbeat_s, to_band),
+      exception_field("state_heartbeat_s", &ExceptionSettings::state_heartbeat_s, to_band),
+      exception_field("deadband", &ExceptionSettings::deadband, to_deadbands),
   };
   return to_object(v, p, fields);
 }

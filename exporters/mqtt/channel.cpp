@@ -295,6 +295,7 @@ void MqttChannel::connected(int rc) {
   failing_ = false;
   up_since_ = std::chrono::steady_clock::now();
   inflight_ = 0;  // what libmosquitto still holds it sends again itself
+  ++connections_;
   for (const auto& s : sticky_) outbox_.put_latest({s.first, s.second, true});
   cv_.notify_all();
 }
@@ -357,7 +358,10 @@ void MqttChannel::put_sticky(MqttMessage m) {
   std::lock_guard<std::mutex> lock(mu_);
   const auto it = sticky_.find(m.topic);
   if (it != sticky_.end() && it->second == m.payload) return;
-  sticky_[m.topic] = m.payload;
+  if (m.payload.empty())
+    sticky_.erase(m.topic);
+  else
+    sticky_[m.topic] = m.payload;
   outbox_.put_latest(std::move(m));
 }
 

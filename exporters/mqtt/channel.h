@@ -64,8 +64,12 @@ class MqttChannel {
   void put_ordered(MqttMessage m, uint64_t tag = 0);
   void put_latest(MqttMessage m);
   // Sent now and again after every reconnection and every "online" on the status topic
-  // (availability, discovery configs).
+  // (availability, discovery configs); an empty payload deletes the retained message once and
+  // is not sent again.
   void put_sticky(MqttMessage m);
+  // How many times the broker accepted the connection: the caller republishes what the broker
+  // may have lost when it changes.
+  unsigned connections() const { return connections_; }
   // Sent again after every reconnection, not now (an active alarm, whose raise is ordered).
   void remember(MqttMessage m);
   void forget(const std::string& topic);
@@ -101,6 +105,7 @@ class MqttChannel {
   mosquitto* mosq_ = nullptr;
   std::thread thread_;
   std::atomic<bool> stop_{false};
+  std::atomic<unsigned> connections_{0};
   bool first_done_ = false;  // the CONNECT properties are set (network thread only)
   bool v311_ = false;        // the broker speaks MQTT 3.1.1 only (network thread only)
 

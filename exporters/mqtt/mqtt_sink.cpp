@@ -13,8 +13,10 @@
 
 #include "alarm_ledger.h"
 #include "channel.h"
+#include "discovery.h"
 #include "klx/site_model.h"
-#include "state_payload.h"
+#include "points.h"
+#include "state_doc.h"
 #include "topics.h"
 
 namespace klxhost {
@@ -22,6 +24,8 @@ namespace {
 
 constexpr std::streamsize kMaxPassword = 4096;
 constexpr std::chrono::milliseconds kFlushAtStop{1500};
+// Without a round for three round intervals, and at least this long, a device is offline.
+constexpr double kMinNoRound = static_cast<double>(klx::kNoRoundTimeout);
 
 std::string host_name() {
   char name[256] = {};
@@ -88,41 +92,62 @@ bool valid_prefix(const std::string& p) {
 }
 
 // Keys whose alarms the configuration sets up: the plug-in's rules with a level, host limits.
-std::vector<std::string> configured_keys(const DeviceConfig& d) {
-  std::set<std::string> keys;
+std::map<std::string, int> configured_keys(const DeviceConfig& d) {
+  std::map<std::string, int> keys;
   for (const auto& l : d.alarm_levels)
-    if (l.second != 0) keys.insert(l.first);
-  for (const auto& l : d.limits) keys.insert(l.first);
-  return {keys.begin(), keys.end()};
+    if (l.second != 0) keys[l.first] = l.second;
+  for (const auto& l : d.limits) keys[l.first] = l.second.level;
+  return keys;
 }
 
 struct Device {
-  std::vector<std::string> alarm_keys;
-  std::string shape;  // of the discovery configs sent; empty: none yet
-  int online = -1;    // -1 not said yet, 0 offline, 1 online
+  explicit Device(ExceptionSettings s) : filter(s) {}
+  klx::DeviceLayout layout;                        // for a round that comes without a model
+  std::map<std::string, int> configured;           // alarm key -> level
+  std::map<std::string, std::string> alarms;       // every key known -> its name (text2)
+  std::set<std::string> alarm_sent;                // keys whose state the broker has
+  std::map<std::string, klx::ActiveAlarm> active;  // for a round without a model
+  ExceptionFilter filter;
+  std::vector<std::string> objects;  // the value topics in use; the device's structure
+  std::vector<Point> shape;          // their points, as the discovery configs describe them
+  bool shaped = false;
+  std::map<std::string, std::string> configs;  // discovery configs sent
+  bool started = false;
+  double state_at = 0;  // when the state document was last sent
+  unsigned connections = 0;
+  std::time_t last_round = 0;
+  double interval = 0;  // between the last two rounds, s
+  int online = -1;      // -1 not said yet, 0 offline, 1 online
 };
 
 // All devices over one connection: the host's own availability is its last will, each device's
-// is a retained message of its own.
+// is a retained message of its own. Each round publishes by exception (exception_filter.h).
 class MqttSink : public ExportSink {
  public:
-  MqttSink(std::unique_ptr<MqttChannel> channel, TopicNames names, bool discovery,
+  MqttSink(std::unique_ptr<MqttChannel> channel, TopicNames names, const MqttSettings& s,
            klx::HistoryDb* db)
       : channel_(std::move(channel)),
         names_(std::move(names)),
-        discovery_(discovery),
+        discovery_(s.discovery),
+        exception_(s.exception),
         ledger_(db, std::time(nullptr)),
         has_db_(db != nullptr) {}
 
-  void add(uint32_t data_id, std::vector<std::string> keys) {
-    devices_[data_id].alarm_keys = std::move(keys);
+  void add(const DeviceConfig& cfg) {
+    Device& d = devices_.emplace(cfg.data_id, Device(exception_)).first->second;
+    d.layout = klx::layout_of_settings(cfg.settings);
+    d.configured = configured_keys(cfg);
+    for (const auto& k : d.configured) d.alarms[k.first];
   }
 
   // The bridge's "online", then what a previous run left undelivered, in order.
   void start() {
     channel_->put_sticky({names_.bridge_availability(), "online", true});
     const auto left = ledger_.load();
-    for (const auto& e : left) send_transition(e);
+    for (const auto& e : left) {
+      send_transition(e);
+      if (Device* d = find(e.data_id)) d->alarm_sent.insert(e.transition.key);
+    }
     if (!left.empty())
       std::cerr << "klx-host: mqtt: " << left.size()
                 << " alarm transitions from the previous run to send\n";
@@ -131,14 +156,30 @@ class MqttSink : public ExportSink {
   void round_completed(const RoundEvent& e) override {
     Device* d = find(e.data_id);
     if (!d) return;
-    static const klx::DeviceModel none;
-    const Json::Value state = state_payload(e.model ? *e.model : none, e.round, e.time);
-    channel_->put_latest({names_.state(e.data_id), compact_json(state), true});
-    if (discovery_ && discovery_shape(state) != d->shape) {
-      d->shape = discovery_shape(state);
-      for (auto& m : discovery_messages(names_, e.data_id, state, d->alarm_keys))
-        channel_->put_sticky(std::move(m));
+    klx::DeviceModel own;
+    const klx::DeviceModel& m = e.model ? *e.model : fallback_model(*d, e, own);
+    const double now = static_cast<double>(e.time);
+    const std::vector<Point> points = device_points(m);
+    const bool reshaped = restructure(e.data_id, *d, points);
+    const unsigned connections = channel_->connections();
+    if (connections != d->connections) {
+      // After a reconnection the broker may have lost what it retained: everything again.
+      // Nothing was lost before the first connection: the outbox kept it.
+      if (connections > 1) d->filter.forget_all(), d->state_at = -1e18;
+      d->connections = connections;
     }
+    for (const Point& p : points)
+      if (d->filter.offer(p.object, p.quantity, p.value, now))
+        channel_->put_latest({names_.value(e.data_id, p.object), point_payload(p.value)});
+    const double heartbeat = exception_.state_heartbeat_s;
+    if (reshaped || heartbeat <= 0 || now - d->state_at >= heartbeat || now < d->state_at) {
+      d->state_at = now;
+      channel_->put_latest({names_.state(e.data_id), state_document(m, e.round, e.time)});
+    }
+    if (!d->started) start_alarms(e.data_id, *d, m, e.time);
+    learn_names(e.data_id, *d, m.alarms, reshaped);
+    d->interval = e.duration.count();
+    d->last_round = e.time;
     set_online(e.data_id, *d, true);
   }
 
@@ -147,21 +188,27 @@ class MqttSink : public ExportSink {
     if (!d || !e.transition) return;
     const klx::AlarmTransition& t = *e.transition;
     send_transition(ledger_.add(e.data_id, e.time, t));
-    if (!known_key(*d, t.key)) {
-      d->alarm_keys.push_back(t.key);
-      // Before the first round's configs it goes out with them.
-      if (discovery_ && !d->shape.empty())
-        channel_->put_sticky(alarm_discovery(names_, e.data_id, t.key));
+    d->alarm_sent.insert(t.key);
+    if (t.raised)
+      d->active[t.key] = {t.key, t.alarm_id, t.level, t.text1, t.text2, e.time};
+    else
+      d->active.erase(t.key);
+    const auto known = d->alarms.find(t.key);
+    if (known == d->alarms.end() || (known->second.empty() && !t.text2.empty())) {
+      d->alarms[t.key] = t.text2;
+      send_discovery(e.data_id, *d);
     }
-    if (t.key == klx::kCommAlarmId && t.raised) set_online(e.data_id, *d, false);
+    if (klx::is_comm_alarm(t.key) && t.raised) set_online(e.data_id, *d, false);
   }
 
   // Active before the restart: its retained topic again (the broker may have lost it), with the
   // raise's own number when the ledger kept it.
   void alarm_restored(const AlarmEvent& e) override {
-    if (!find(e.data_id) || !e.transition) return;
+    Device* d = find(e.data_id);
+    if (!d || !e.transition) return;
     const auto* known = ledger_.active(e.data_id, e.transition->key);
     const std::string topic = names_.alarm(e.data_id, e.transition->key);
+    d->alarm_sent.insert(e.transition->key);
     channel_->put_sticky({topic,
                           known ? alarm_payload(known->transition, known->time, known->seq)
                                 : alarm_payload(*e.transition, e.time),
@@ -173,7 +220,12 @@ class MqttSink : public ExportSink {
     if (d && !e.up) set_online(e.data_id, *d, false);
   }
 
-  void loop_pass(std::chrono::steady_clock::time_point) override { settle(); }
+  void loop_pass(std::chrono::steady_clock::time_point) override {
+    settle();
+    const std::time_t now = std::time(nullptr);
+    for (auto& d : devices_)
+      if (d.second.online == 1 && silent(d.second, now)) set_online(d.first, d.second, false);
+  }
 
   // The last states go before "offline".
   void stopping() override {
@@ -209,10 +261,81 @@ class MqttSink : public ExportSink {
     return it == devices_.end() ? nullptr : &it->second;
   }
 
-  static bool known_key(const Device& d, const std::string& key) {
-    for (const auto& k : d.alarm_keys)
-      if (k == key) return true;
-    return false;
+  // The device's picture when the round brings none: the record read through the one reading.
+  static const klx::DeviceModel& fallback_model(const Device& d, const RoundEvent& e,
+                                                klx::DeviceModel& own) {
+    own.data_id = e.data_id;
+    own.layout = d.layout;
+    if (e.record) own.plant = klx::read_plant(*e.record, d.layout);
+    for (const auto& a : d.active) own.alarms.push_back(a.second);
+    own.fresh.rounds = e.round;
+    own.fresh.last_round = e.time;
+    return own;
+  }
+
+  // The built-in no-round time-out: three round intervals, at least 60 s.
+  static bool silent(const Device& d, std::time_t now) {
+    if (d.last_round == 0) return false;
+    const double limit = std::max(kMinNoRound, 3 * d.interval);
+    return std::difftime(now, d.last_round) > limit;
+  }
+
+  // Values that no longer exist (modules beyond the count, a panel gone) are deleted from the
+  // broker, and the discovery configs follow. True when the structure changed.
+  bool restructure(uint32_t data_id, Device& d, const std::vector<Point>& points) {
+    std::vector<std::string> objects;
+    for (const Point& p : points) objects.push_back(p.object);
+    if (objects == d.objects && d.shaped) return false;
+    const std::set<std::string> now(objects.begin(), objects.end());
+    for (const auto& o : d.objects)
+      if (!now.count(o)) {
+        d.filter.forget(o);
+        channel_->put_latest({names_.value(data_id, o), ""});
+      }
+    d.objects = std::move(objects);
+    d.shape = points;
+    d.shaped = true;
+    send_discovery(data_id, d);
+    return true;
+  }
+
+  // Configured alarms that have not changed yet get their state, so that none reads "unknown".
+  void start_alarms(uint32_t data_id, Device& d, const klx::DeviceModel& m, std::time_t now) {
+    d.started = true;
+    for (const auto& k : d.configured) {
+      if (d.alarm_sent.count(k.first)) continue;
+      klx::AlarmTransition t;
+      t.key = t.alarm_id = k.first;
+      t.level = k.second;
+      std::time_t since = now;
+      for (const auto& a : m.alarms)
+        if (a.key == k.first)
+          t.raised = true, t.text1 = a.text1, t.text2 = a.text2, since = a.since;
+      channel_->put_ordered({names_.alarm(data_id, k.first), alarm_payload(t, since)});
+      d.alarm_sent.insert(k.first);
+    }
+  }
+
+  // Alarm names come from the plug-in's own text, known once an alarm has been active.
+  void learn_names(uint32_t data_id, Device& d, const std::vector<klx::ActiveAlarm>& active,
+                   bool sent) {
+    bool changed = false;
+    for (const auto& a : active) {
+      std::string& name = d.alarms[a.key];
+      if (name.empty() && !a.text2.empty()) name = a.text2, changed = true;
+    }
+    if (changed && !sent) send_discovery(data_id, d);
+  }
+
+  void send_discovery(uint32_t data_id, Device& d) {
+    if (!discovery_ || !d.shaped) return;
+    std::vector<AlarmEntity> alarms;
+    for (const auto& a : d.alarms) alarms.push_back({a.first, a.second});
+    auto configs = discovery_configs(names_, data_id, d.shape, alarms);
+    for (const auto& old : d.configs)
+      if (!configs.count(old.first)) channel_->put_sticky({old.first, ""});
+    for (const auto& c : configs) channel_->put_sticky({c.first, c.second});
+    d.configs = std::move(configs);
   }
 
   void set_online(uint32_t data_id, Device& d, bool online) {
@@ -224,6 +347,7 @@ class MqttSink : public ExportSink {
   std::unique_ptr<MqttChannel> channel_;
   TopicNames names_;
   bool discovery_;
+  ExceptionSettings exception_;
   AlarmLedger ledger_;
   bool has_db_;
   std::map<uint32_t, Device> devices_;
@@ -292,8 +416,8 @@ int open_mqtt(const Options& o, const SiteConfig& site, klx::HistoryDb* db,
     std::cerr << "klx-host: MQTT: " << error << "\n";
     return kExitUsage;
   }
-  auto sink = std::make_unique<MqttSink>(std::move(channel), names, s.discovery, db);
-  for (const DeviceConfig& d : site.devices) sink->add(d.data_id, configured_keys(d));
+  auto sink = std::make_unique<MqttSink>(std::move(channel), names, s, db);
+  for (const DeviceConfig& d : site.devices) sink->add(d);
   sink->start();
   list.push_back(sink.get());
   sinks.push_back(std::move(sink));

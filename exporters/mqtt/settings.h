@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "exception_filter.h"
+
 namespace klxhost {
 
 struct MqttSettings {
@@ -17,6 +19,7 @@ struct MqttSettings {
   std::string ca_file;
   bool discovery = true;
   std::string discovery_prefix = "homeassistant";
+  ExceptionSettings exception;  // "heartbeat_s" and "deadband": what each round publishes
 };
 
 // mqtt://[USER@]HOST[:PORT] or mqtts://... (a host may be an IPv6 address in brackets).

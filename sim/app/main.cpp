@@ -17,6 +17,7 @@
 #include "line_server.h"
 #include "ports.h"
 #include "sim/bus.h"
+#include "sim/noise.h"
 #include "sim/simulator.h"
 
 namespace {
@@ -53,6 +54,7 @@ struct Options {
   unsigned drop_after = 0;
   unsigned idle_timeout = 60;
   bool verbose = false;
+  int noise_seed = -1;
 };
 
 // "2:b.json" is the model of b.json at address 2; "2" alone the built-in model.
@@ -154,6 +156,10 @@ int main(int argc, char** argv) {
                  "with --listen: drop a client that sends and takes nothing for this many "
                  "seconds (0: never)")
       ->needs(listen);
+  app.add_option("--noise", o.noise_seed,
+                 "SEED: values wander around the model's (currents 1 %, voltages 0.05 V, "
+                 "frequency 0.02 Hz) and the load steps 15 % every hour; off by default")
+      ->check(CLI::Range(0, 2147483647));
   app.add_flag("-v,--verbose", o.verbose, "log every command and answer to standard error");
   try {
     app.parse(argc, argv);
@@ -161,6 +167,7 @@ int main(int argc, char** argv) {
     return klxcli::exit_code(app, e);
   }
 
+  if (o.noise_seed >= 0) sim::force_noise(static_cast<uint32_t>(o.noise_seed));
   std::unique_ptr<klx::Peer> peer;
   try {
     peer = make_peer(o);

@@ -92,7 +92,9 @@ uint8_t dc_data_flag(const DcSection& dc) {
 }
 
 WireValue module_current(const Model& m, const Module& module) {
-  if (module.status[0] != 0 || module.failed || mains_down(m.ac)) return WireValue::of(0.0f);
+  // A module whose alarm byte is set has failed: it delivers nothing.
+  if (module.status[0] != 0 || module.failed || module.alarm != 0 || mains_down(m.ac))
+    return WireValue::of(0.0f);
   return module.current;
 }
 

@@ -171,7 +171,7 @@ Json::Value parse_root(const std::string& json_text, const std::string& origin) 
 
 Model read_model(const JsonIn& in, const std::string& origin) {
   in.only_keys({"description", "version", "seed", "manufacturer", "quirks", "ac", "rectifiers",
-                "dc", "events", "faults"});
+                "dc", "events", "faults", "noise"});
   if (!in.has("rectifiers")) in.fail("the \"rectifiers\" section is required");
   Model m;
   read_byte(in, "version", m.version);
@@ -186,6 +186,7 @@ Model read_model(const JsonIn& in, const std::string& origin) {
   m.dc.present = in.has("dc");
   if (in.has("events")) m.events = read_events(in.at("events"));
   if (in.has("faults")) m.faults = read_faults(in.at("faults"));
+  if (in.has("noise")) m.noise = read_noise(in.at("noise"), m.seed);
   check_event_targets(m, origin);
   check_answer_sizes(m, origin);
   return m;

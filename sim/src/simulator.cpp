@@ -62,6 +62,7 @@ Simulator::Simulator(Model model, uint8_t address, Clock clock)
       address_(address),
       clock_(std::move(clock)),
       timeline_(model_.events),
+      noise_(model_.noise),
       faults_(model_.faults, model_.seed) {
   read_ac_alarms_ = without_flag(info_40_44(model_));
   read_switches_ = without_flag(info_40_43(model_));
@@ -71,7 +72,10 @@ Simulator::Simulator(Model model, uint8_t address, Clock clock)
 
 double Simulator::elapsed() const { return started_ ? clock_() - start_ : 0.0; }
 
-void Simulator::advance() { timeline_.advance(model_, elapsed()); }
+void Simulator::advance() {
+  timeline_.advance(model_, elapsed());
+  noise_.apply(model_, elapsed());
+}
 
 std::vector<klx::TimedChunk> Simulator::respond(const std::vector<uint8_t>& written) {
   if (!started_) start_ = clock_(), started_ = true;

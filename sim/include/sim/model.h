@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/noise.h"
+
 // The simulated power system: what each section would answer on the line, plus the few run-time
 // flags (a failed mains line, a stopped module) that events and remote control change. The answer
 // encoders read it; nothing in it knows about frames.
@@ -177,6 +179,7 @@ struct Model {
   DcSection dc;
   std::vector<Event> events;
   std::vector<FaultRule> faults;
+  NoiseSettings noise;
 
   // Run time: what control commands have set.
   std::map<uint8_t, float> parameters;  // DC parameters by code (0x48/0x49)

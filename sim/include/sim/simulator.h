@@ -53,6 +53,7 @@ class Simulator : public klx::Peer {
   double start_ = 0.0;
   bool started_ = false;
   Timeline timeline_;
+  Noise noise_;
   FaultInjector faults_;
   klx::FrameParser parser_;
   // What the host last read of each section's alarms and of the switch states: a change since
