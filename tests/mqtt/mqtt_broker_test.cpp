@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <thread>
 
@@ -26,7 +27,7 @@ const char* kModel = R"({
   "ac": {"lines": [{"a": 230, "b": 231, "c": 229, "f": 50}, {"a": 229, "b": 230, "c": 231, "f": 49.5}]},
   "rectifiers": {"voltage": 53.5, "modules": [{"current": 10}, {"current": 11}]},
   "dc": {"panels": [{"voltage": 53.5, "current": 21}]},
-  "events": [{"at": AT, "type": "mains_failure", "line": 1, "duration": 10}]
+  "events": [{"at": AT, "type": "mains_failure", "line": 1, "duration": 10}MORE]
 })";
 const char* kLimitKey = "419610401001";
 
@@ -38,9 +39,10 @@ Json::Value parse(const std::string& text) {
   return v;
 }
 
-std::string model_file(int at) {
+std::string model_file(int at, const std::string& more = "") {
   std::string model = kModel;
   model.replace(model.find("AT"), 2, std::to_string(at));
+  model.replace(model.find("MORE"), 4, more);
   const std::string path = temp_path("model.json");
   std::ofstream(path) << model;
   return path;
@@ -48,10 +50,11 @@ std::string model_file(int at) {
 
 // A simulated site with one device, data_id 7, with its MQTT settings; the in-process simulator
 // fails the mains at `at` unless `port` names another.
-std::string site_config(const std::string& port, const std::string& mqtt, int at = 8) {
+std::string site_config(const std::string& port, const std::string& mqtt, int at = 8,
+                        const std::string& events = "") {
   const std::string path = temp_path("config.json");
   std::ofstream(path) << R"({"devices": [{"data_id": 7, "port": ")"
-                      << (port.empty() ? "sim:" + model_file(at) : port) << R"(",
+                      << (port.empty() ? "sim:" + model_file(at, events) : port) << R"(",
     "settings": {"appSetting": {"has_dc": 1}}, "alarm_levels": {"120600180010": 1},
     "limits": {")" << kLimitKey
                       << R"(": {"low": 180, "high": 260, "level": 1}}}],
@@ -82,22 +85,6 @@ std::function<bool(const Got&)> ends_with(const std::string& topic, std::vector<
   };
 }
 
-// The value a discovery template "{{ value_json.a.b[0].c }}" takes in `state`.
-Json::Value template_value(const std::string& tpl, const Json::Value& state) {
-  const std::string head = "{{ value_json.", tail = " }}";
-  if (tpl.rfind(head, 0) != 0 || tpl.size() < head.size() + tail.size() ||
-      tpl.compare(tpl.size() - tail.size(), tail.size(), tail) != 0)
-    return Json::Value("not a field");
-  std::istringstream path(tpl.substr(head.size(), tpl.size() - head.size() - tail.size()));
-  Json::Value v = state;
-  for (std::string part; std::getline(path, part, '.');) {
-    const size_t bracket = part.find('[');
-    v = v[part.substr(0, bracket)];
-    if (bracket != std::string::npos) v = v[std::stoi(part.substr(bracket + 1))];
-  }
-  return v;
-}
-
 // A host left running by a test that hangs and is killed still ends by itself (within 40 s).
 const std::vector<std::string> kBounded = {"--rounds", "400"};
 
@@ -123,56 +110,137 @@ TEST_F(MqttExport, RoundsAlarmsAvailabilityAndDiscovery) {
   ASSERT_EQ(host.status, 0) << host.err;
 
   const std::string alarm_topic = std::string("klx/s1/7/alarm/") + kLimitKey;
-  ASSERT_TRUE(live.wait([&](const Got& g) { return payloads(g, alarm_topic).size() >= 2; }));
+  ASSERT_TRUE(live.wait([&](const Got& g) { return payloads(g, alarm_topic).size() >= 3; }));
   const auto alarms = live.on(alarm_topic);
-  ASSERT_EQ(alarms.size(), 2u);
-  EXPECT_TRUE(parse(alarms[0])["active"].asBool());
-  EXPECT_FALSE(parse(alarms[1])["active"].asBool());
-  EXPECT_EQ(parse(alarms[1])["level"].asInt(), 1);
+  ASSERT_EQ(alarms.size(), 3u);  // inactive from the start, raised, cleared
+  EXPECT_FALSE(parse(alarms[0])["active"].asBool());
+  EXPECT_TRUE(parse(alarms[1])["active"].asBool());
+  EXPECT_FALSE(parse(alarms[2])["active"].asBool());
+  EXPECT_EQ(parse(alarms[2])["level"].asInt(), 1);
   EXPECT_TRUE(live.wait(ends_with("klx/s1/7/availability", {"offline"})));
   EXPECT_EQ(live.on("klx/s1/7/availability"), (std::vector<std::string>{"online", "offline"}));
 
+  // The host's last words: the round's values, then the device's and the host's "offline".
+  const Got all = live.received();
+  ASSERT_GE(all.size(), 2u);
+  EXPECT_EQ(all[all.size() - 2].topic, "klx/s1/7/availability");
+  EXPECT_EQ(all.back().topic, "klx/s1/availability");
+
+  // A new subscriber finds every value retained, each config's state topic among them.
   Subscriber later(broker.port(), "#");
-  // Every retained message: configs, state, alarm, the device's and the host's availability.
-  ASSERT_TRUE(later.wait([](const Got& g) { return g.size() >= 21; })) << later.received().size();
+  // Every retained message: configs, values, state, alarms, the device's and the host's
+  // availability.
+  ASSERT_TRUE(later.wait([](const Got& g) { return g.size() >= 60; })) << later.received().size();
   const Json::Value state = parse(later.on("klx/s1/7/state").at(0));
-  EXPECT_EQ(state["round"].asUInt(), 14u);
+  EXPECT_EQ(state["data_id"].asUInt(), 7u);
   const std::string time = state["time"].asString();  // 2026-12-09T00:15:39+00:00 under TZ=UTC
   EXPECT_TRUE(time.size() == 25 && time[10] == 'T' && time.substr(19) == "+00:00") << time;
-  EXPECT_EQ(state["acChannel"][0]["a"].asDouble(), 230.0);
-  EXPECT_EQ(state["acChannel"][1]["f"].asDouble(), 49.5);
-  EXPECT_EQ(state["rc_voltage"].asDouble(), 53.5);
-  EXPECT_EQ(state["rcChannel"][1]["current"].asDouble(), 11.0);
-  EXPECT_EQ(state["dc"]["current"].asDouble(), 21.0);
+  EXPECT_EQ(state["ac"]["lines"][1]["f"].asDouble(), 49.5);
+  EXPECT_EQ(state["shelf"]["modules"]["current"][1].asDouble(), 11.0);
+  EXPECT_EQ(later.on("klx/s1/7/value/rc_voltage"), std::vector<std::string>{"53.5"});
+  EXPECT_EQ(later.on("klx/s1/7/value/rc_current"), std::vector<std::string>{"21"});
+  EXPECT_EQ(later.on("klx/s1/7/value/rc2_state"), std::vector<std::string>{"running"});
+  EXPECT_EQ(later.on("klx/s1/7/value/dc_power"), std::vector<std::string>{"1124"});
   EXPECT_EQ(later.on("klx/s1/7/availability"), std::vector<std::string>{"offline"});
   EXPECT_FALSE(parse(later.on(alarm_topic).at(0))["active"].asBool());
+  // The communication alarm never changed: its inactive state was published at start.
+  EXPECT_FALSE(parse(later.on("klx/s1/7/alarm/120600180010").at(0))["active"].asBool());
 
+  std::map<std::string, std::string> retained;
+  for (const auto& r : later.received()) retained[r.topic] = r.payload;
   int sensors = 0, problems = 0;
   for (const auto& r : later.received()) {
     if (r.topic.rfind("homeassistant/", 0) != 0) continue;
     const Json::Value c = parse(r.payload);
     EXPECT_EQ(c["availability"][0]["topic"].asString(), "klx/s1/availability") << r.topic;
-    EXPECT_EQ(c["availability"][1]["topic"].asString(), "klx/s1/7/availability") << r.topic;
-    EXPECT_EQ(c["availability_mode"].asString(), "all") << r.topic;
+    if (r.topic.find("/connectivity/") != std::string::npos) {
+      EXPECT_EQ(c["availability"].size(), 1u);  // the host's connection only
+      EXPECT_EQ(c["state_topic"].asString(), "klx/s1/7/availability");
+    } else {
+      EXPECT_EQ(c["availability"][1]["topic"].asString(), "klx/s1/7/availability") << r.topic;
+      EXPECT_EQ(c["availability_mode"].asString(), "all") << r.topic;
+    }
     EXPECT_EQ(c["device"]["identifiers"][0].asString(), "klx_s1_7") << r.topic;
     EXPECT_EQ(c["unique_id"].asString().rfind("klx_s1_7_", 0), 0u) << r.topic;
-    if (r.topic.rfind("homeassistant/binary_sensor/klx_s1_7/", 0) == 0) {
-      ++problems;
-      EXPECT_EQ(c["device_class"].asString(), "problem");
+    EXPECT_TRUE(c["origin"].isMember("sw_version")) << r.topic;
+    EXPECT_EQ(retained.count(c["state_topic"].asString()), 1u) << r.topic;
+    if (r.topic.rfind("homeassistant/binary_sensor/", 0) == 0) {
+      problems += c["device_class"] == "problem";
       continue;
     }
     ++sensors;
-    EXPECT_EQ(c["state_topic"].asString(), "klx/s1/7/state") << r.topic;
-    EXPECT_EQ(c["state_class"].asString(), "measurement") << r.topic;
-    if (r.topic.find("/rc_current/") != std::string::npos ||
-        r.topic.find("/rc_count/") != std::string::npos)
-      continue;  // a sum and a count
-    EXPECT_TRUE(c.isMember("unit_of_measurement") && c.isMember("device_class")) << r.topic;
-    EXPECT_TRUE(template_value(c["value_template"].asString(), state).isNumeric())
-        << r.topic << " " << c["value_template"].asString();
+    EXPECT_FALSE(c.isMember("value_template")) << r.topic;
   }
-  EXPECT_EQ(sensors, 2 * 4 + 3 + 2 + 2);  // lines, rectifier totals, modules, one DC panel
-  EXPECT_EQ(problems, 2);                 // the communication alarm and the limit
+  // Lines (3 phases and f), the three AC values after them, rectifier voltage, total and count,
+  // 2 modules (current, state, alarm byte), one DC panel (voltage, current, power, alarm byte),
+  // DC total current and power.
+  EXPECT_EQ(sensors, 2 * 4 + 3 + 3 + 2 * 3 + 4 + 2);
+  EXPECT_EQ(problems, 2);  // the communication alarm and the limit
+}
+
+// Report by exception, through a run: a DC step inside its deadband is not published, one beyond
+// it is in the next round; a module added publishes the state and its configs at once; the
+// heartbeat publishes every value again; alarm transitions are never held back.
+TEST_F(MqttExport, ValuesGoOutByExceptionAndOnTheHeartbeat) {
+  Broker broker;
+  ASSERT_TRUE(broker.start());
+  Subscriber live(broker.port(), "#");
+  const std::string events = R"(, {"at": 6, "type": "dc_ramp", "panel": 1, "to": 53.6},
+    {"at": 10, "type": "dc_ramp", "panel": 1, "to": 53.9},
+    {"at": 14, "type": "module_count", "count": 3}, {"at": 50, "type": "module_count", "count": 2})";
+  const std::string config =
+      site_config("",
+                  R"("url": ")" + broker.url() +
+                      R"(", "site": "s5", "heartbeat_s": 30, "state_heartbeat_s": 30)",
+                  18, events);
+  const ToolRun host = run_tool("klx-host", host_args(config, {"--rounds", "28"}), fast_);
+  ASSERT_EQ(host.status, 0) << host.err;
+  ASSERT_TRUE(live.wait(ends_with("klx/s5/7/availability", {"offline"})));
+  const std::string v = "klx/s5/7/value/";
+  // 53.6 stayed inside the 0.2 V band; 53.9 went out, then once more on the heartbeat.
+  EXPECT_EQ(live.on(v + "dc1_voltage"), (std::vector<std::string>{"53.5", "53.9", "53.9"}));
+  // Module 3 comes, is published again on its heartbeat, and goes: its value and its config are
+  // deleted (empty retained payloads).
+  EXPECT_EQ(live.on(v + "rc3_current"), (std::vector<std::string>{"11", "11", ""}));
+  EXPECT_EQ(live.on(v + "rc_count"), (std::vector<std::string>{"2", "3", "3", "2"}));
+  const auto rc3_config = live.on("homeassistant/sensor/klx_s5_7/rc3_state/config");
+  ASSERT_EQ(rc3_config.size(), 2u);
+  EXPECT_EQ(rc3_config[1], "");
+  // At start, on the module added, on the heartbeat, on the module gone.
+  EXPECT_EQ(live.on("klx/s5/7/state").size(), 4u);
+  // The mains failure's raise and clear, each in the round that saw it.
+  const auto alarms = live.on(std::string("klx/s5/7/alarm/") + kLimitKey);
+  ASSERT_EQ(alarms.size(), 3u);
+  EXPECT_TRUE(parse(alarms[1])["active"].asBool());
+  EXPECT_FALSE(parse(alarms[2])["active"].asBool());
+  // Each value topic twice at least: its first publication and the heartbeat.
+  std::map<std::string, int> per_topic;
+  for (const auto& r : live.received())
+    if (r.topic.rfind(v, 0) == 0) ++per_topic[r.topic];
+  for (const auto& t : per_topic) EXPECT_GE(t.second, 2) << t.first;
+}
+
+// A device that stops answering on a line that stays open goes offline after the built-in
+// time-out (60 s), before its communication alarm (120 s) is raised.
+TEST_F(MqttExport, ASilentDeviceGoesOfflineWithoutItsAlarm) {
+  Broker broker;
+  ASSERT_TRUE(broker.start());
+  Subscriber live(broker.port(), "klx/s6/7/#");
+  std::string model = kModel;
+  model.replace(model.find("AT"), 2, "100000");
+  model.replace(model.find("MORE"), 4, "");
+  model.replace(model.find("\"events\""), 0, R"("faults": [{"type": "no_answer", "from": 6}], )");
+  const std::string model_path = temp_path("silent.json");
+  std::ofstream(model_path) << model;
+  const std::string config =
+      site_config("sim:" + model_path, R"("url": ")" + broker.url() + R"(", "site": "s6")");
+  Background host = start_tool("klx-host", host_args(config, kBounded), fast_, Stdout::discard);
+  const bool offline = live.wait(ends_with("klx/s6/7/availability", {"online", "offline"}));
+  kill(host.pid, SIGKILL);
+  finish_tool(host);
+  EXPECT_TRUE(offline);
+  for (const auto& a : live.on("klx/s6/7/alarm/120600180010"))
+    EXPECT_FALSE(parse(a)["active"].asBool());
 }
 
 // "offline" while the line is down (the device server goes away), "online" after the next round
@@ -216,6 +284,7 @@ TEST_F(MqttExport, TransitionsOfABrokerOutageArriveAfterReconnection) {
   Broker broker;
   ASSERT_TRUE(broker.start());
   Subscriber durable(broker.port(), "klx/s3/7/alarm/#", "checker", true);
+  Subscriber values(broker.port(), "klx/s3/7/value/rc_voltage", "values", true);
   const std::string config =
       site_config("", R"("url": ")" + broker.url() + R"(", "site": "s3", "discovery": false)", 16);
   Background host = start_tool("klx-host", host_args(config, kBounded), fast_, Stdout::discard);
@@ -233,13 +302,26 @@ TEST_F(MqttExport, TransitionsOfABrokerOutageArriveAfterReconnection) {
   const bool in_window = cleared();
   ASSERT_TRUE(broker.start());
   const std::string topic = std::string("klx/s3/7/alarm/") + kLimitKey;
-  const bool delivered = durable.wait([&](const Got& g) { return payloads(g, topic).size() >= 2; });
+  // The raise then the clear, after the inactive state of the start (which a resubscription may
+  // repeat).
+  const auto states = [&](const Got& g) {
+    std::string seen;
+    for (const auto& a : payloads(g, topic)) seen += parse(a)["active"].asBool() ? '1' : '0';
+    return seen;
+  };
+  const bool delivered = durable.wait([&](const Got& g) {
+    const std::string seen = states(g);
+    return seen.find("10") != std::string::npos;
+  });
+  // The values again after the reconnection, though none moved.
+  const bool refreshed = values.wait([](const Got& g) { return g.size() >= 2; });
   const ToolRun host_end = stop_tool(host);
   ASSERT_TRUE(in_window) << host_end.err;
   ASSERT_TRUE(delivered) << host_end.err;
-  const auto alarms = durable.on(topic);
-  EXPECT_TRUE(parse(alarms[0])["active"].asBool());
-  EXPECT_FALSE(parse(alarms[1])["active"].asBool());
+  EXPECT_TRUE(refreshed);
+  const std::string seen = states(durable.received());
+  EXPECT_EQ(seen.find('1'), seen.find("10")) << seen;  // one raise, cleared next
+  EXPECT_EQ(seen[0], '0') << seen;
 }
 
 // A broker with a password file and an ACL: the site's account publishes under its own topics; a
@@ -269,7 +351,7 @@ TEST_F(MqttExport, PasswordFileAndAcl) {
       fast_);
   ASSERT_EQ(good.status, 0) << good.err;
   EXPECT_TRUE(ops.wait(ends_with("klx/s4/7/availability", {"online", "offline"}))) << good.err;
-  EXPECT_TRUE(ops.wait([](const Got& g) { return payloads(g, "klx/s4/7/state").size() == 2; }));
+  EXPECT_TRUE(ops.wait([](const Got& g) { return payloads(g, "klx/s4/7/state").size() == 1; }));
   EXPECT_TRUE(ops.wait([](const Got& g) {
     return !payloads(g, "homeassistant/sensor/klx_s4_7/rc_voltage/config").empty();
   }));
@@ -288,8 +370,7 @@ TEST_F(MqttExport, PasswordFileAndAcl) {
     EXPECT_EQ(bad.status, 0) << bad.err;
     EXPECT_NE(bad.err.find("3 rounds"), std::string::npos) << bad.err;
     size_t lines = 0;
-    for (size_t at = 0; (at = bad.err.find("klx-host: mqtt ", at)) != std::string::npos; ++at)
-      ++lines;
+    for (size_t at = 0; (at = bad.err.find("; retrying", at)) != std::string::npos; ++at) ++lines;
     EXPECT_EQ(lines, 1u) << bad.err;
     EXPECT_NE(bad.err.find(r.line), std::string::npos) << bad.err;
   }

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 #include <json/reader.h>
 
+#include <set>
+
 #include "alarm_ledger.h"
 #include "config.h"
+#include "exception_filter.h"
 #include "outbox.h"
 #include "settings.h"
 #include "support/scratch.h"
@@ -65,9 +68,16 @@ TEST(MqttConfig, DefaultsAndRefusals) {
   EXPECT_EQ(s.url, "mqtt://b");
   EXPECT_EQ(s.site, "s1");
   EXPECT_FALSE(s.discovery);
+  EXPECT_EQ(s.exception.heartbeat_s, 300);
+  const MqttSettings e =
+      mqtt(R"(, "mqtt": {"heartbeat_s": 0, "deadband": {"dc_voltage": 0.5, "_note": "x"}})");
+  EXPECT_EQ(e.exception.heartbeat_s, 0);
+  EXPECT_EQ(e.exception.deadband.dc_voltage, 0.5);
+  EXPECT_EQ(e.exception.deadband.ac_voltage, 1.0);
   for (const char* bad :
        {R"(, "mqtt": "mqtt://b")", R"(, "mqtt": {"url": 5})", R"(, "mqtt": {"discovery": "yes"})",
-        R"(, "mqtt": {"pasword_file": "x"})"})
+        R"(, "mqtt": {"pasword_file": "x"})", R"(, "mqtt": {"heartbeat_s": -1})",
+        R"(, "mqtt": {"deadband": {"volts": 1}})", R"(, "mqtt": {"deadband": 1})"})
     EXPECT_THROW(mqtt(bad), ConfigError) << bad;
 }
 
@@ -107,7 +117,66 @@ TEST(MqttTopics, AlarmPayloadAndKeysAsTopicLevels) {
   EXPECT_EQ(v["since"].asString().substr(19), "+00:00");  // the tests run under TZ=UTC
   const TopicNames names{"klx", "s.1", "homeassistant"};
   EXPECT_EQ(names.alarm(7, t.key), "klx/s.1/7/alarm/a_b__");
-  EXPECT_EQ(names.node_id(7), "klx_s_1_7");
+  // Sites that a plain replacement would merge keep ids of their own.
+  std::set<std::string> ids;
+  for (const char* site : {"a.b", "a_b", "a b", "a_2eb", "a-b", "a__b"})
+    EXPECT_TRUE(ids.insert(TopicNames{"klx", site, "ha"}.node_id(7)).second) << site;
+  EXPECT_EQ(TopicNames({"klx", "site-0417", "ha"}).node_id(7), "klx_site-0417_7");
+}
+
+// One value through rounds at the times given: published (true) or held back (false).
+TEST(ExceptionFilter, DeadbandsHeartbeatsAndEveryRound) {
+  ExceptionSettings rbe;
+  rbe.heartbeat_s = 300;
+  rbe.state_heartbeat_s = 3600;
+  ExceptionSettings every;
+  every.heartbeat_s = 0;
+  const auto n = [](double v) { return PointValue{v, {}}; };
+  const PointValue none{}, running{std::nullopt, "running"}, failed{std::nullopt, "failed"};
+  struct Step {
+    double t;
+    PointValue v;
+    bool sent;
+  };
+  const struct {
+    const char* what;
+    ExceptionSettings s;
+    Quantity q;
+    std::vector<Step> steps;
+  } cases[] = {
+      {"DC voltage: 0.2 V band, then the heartbeat",
+       rbe,
+       Quantity::dc_voltage,
+       {{0, n(53.5), true},
+        {2, n(53.65), false},
+        {4, n(53.71), true},
+        {6, n(53.6), false},
+        {304, n(53.6), true},
+        {306, n(53.6), false}}},
+      {"current: 2 % of 310 A is wider than 0.5 A",
+       rbe,
+       Quantity::current,
+       {{0, n(310), true}, {2, n(315), false}, {4, n(316.5), true}}},
+      {"current: 0.5 A floor near zero",
+       rbe,
+       Quantity::current,
+       {{0, n(1), true}, {2, n(1.4), false}, {4, n(0.4), true}}},
+      {"absent and back",
+       rbe,
+       Quantity::ac_voltage,
+       {{0, n(230), true}, {2, none, true}, {4, none, false}, {6, n(230), true}}},
+      {"states at once, heartbeat hourly",
+       rbe,
+       Quantity::discrete,
+       {{0, running, true}, {2, failed, true}, {300, failed, false}, {3602, failed, true}}},
+      {"clock back: sent again", rbe, Quantity::frequency, {{100, n(50), true}, {50, n(50), true}}},
+      {"every round", every, Quantity::current, {{0, n(10), true}, {2, n(10), true}}},
+  };
+  for (const auto& c : cases) {
+    ExceptionFilter f(c.s);
+    for (const Step& s : c.steps)
+      EXPECT_EQ(f.offer("x", c.q, s.v, s.t), s.sent) << c.what << " at " << s.t;
+  }
 }
 
 // What a restart finds in the database: undelivered transitions in order with their numbers,
