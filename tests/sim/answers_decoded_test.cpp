@@ -136,9 +136,11 @@ TEST_P(Quirked, RectifierAnswers) {
     const auto& d = dev.data_;
     EXPECT_EQ(f(d.rc_voltage), 53.75f);
     ASSERT_EQ(d.rc_channel_count, 3);
-    EXPECT_EQ(f(d.rcChannel[0].current), 10.5f);
-    EXPECT_EQ(f(d.rcChannel[1].current), 0.0f);  // switched off (status 1): delivers nothing
-    EXPECT_EQ(f(d.rcChannel[2].current), 12.0f);
+    // Modules 1 and 3 have their alarm bytes set (failed), module 2 is switched off (status 1):
+    // none delivers anything.
+    EXPECT_EQ(f(d.rcChannel[0].current), 0.0f);
+    EXPECT_EQ(f(d.rcChannel[1].current), 0.0f);
+    EXPECT_EQ(f(d.rcChannel[2].current), 0.0f);
     EXPECT_EQ(d.rcChannel[0].p41_41_count, 2);
     EXPECT_EQ((std::vector<int>{d.rcChannel[0].status[0], d.rcChannel[0].status[1],
                                 d.rcChannel[0].status[2]}),
