@@ -43,10 +43,15 @@ void ac_points(const klx::AcSection& ac, const klx::DeviceLayout& layout, std::v
     }
     measured(out, at + "f", "AC line " + n + " frequency", Quantity::frequency, line.frequency);
   }
-  for (unsigned i = 0; i < 3; ++i)
-    if (ac.trailing[i])
-      measured(out, "ac_i" + std::to_string(i + 1), "AC input current " + std::to_string(i + 1),
-               Quantity::current, ac.trailing[i]);
+  // The three values after the line blocks: their meaning depends on the site's wiring, so they
+  // carry no unit; the current's deadband fits what they usually hold. Absent ones are left out.
+  for (unsigned i = 0; i < 3; ++i) {
+    if (!ac.trailing[i]) continue;
+    measured(out, "ac_v" + std::to_string(i + 1), "AC value " + std::to_string(i + 1),
+             Quantity::current, ac.trailing[i]);
+    out.back().device_class.clear();
+    out.back().unit.clear();
+  }
   for (size_t i = 0; i < ac.switches.size(); ++i)
     discrete(out, "sw" + std::to_string(i + 1), "Input switch " + std::to_string(i + 1),
              count(ac.switches[i]));
@@ -59,8 +64,13 @@ void shelf_points(const klx::Shelf& shelf, std::vector<Point>& out) {
   for (const klx::Module& m : shelf.modules) {
     const std::string n = std::to_string(m.number), at = "rc" + n + "_";
     measured(out, at + "current", "Rectifier " + n + " current", Quantity::current, m.current);
-    Point state{at + "state", "Rectifier " + n + " state", Quantity::discrete,
-                text(klx::module_state_name(m.state)), "enum", "", {"running", "off", "failed"}};
+    Point state{at + "state",
+                "Rectifier " + n + " state",
+                Quantity::discrete,
+                text(klx::module_state_name(m.state)),
+                "enum",
+                "",
+                {"running", "off", "failed"}};
     out.push_back(std::move(state));
     discrete(out, at + "alarm", "Rectifier " + n + " alarm byte", count(m.alarm));
   }

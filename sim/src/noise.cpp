@@ -26,8 +26,7 @@ Noise::Noise(const NoiseSettings& s) : s_(s) {
 void Noise::apply(Model& m, double t) {
   if (!s_.on) return;
   next_ = 0;
-  const bool stepped =
-      s_.step_every_s > 0 && static_cast<long long>(t / s_.step_every_s) % 2 == 1;
+  const bool stepped = s_.step_every_s > 0 && static_cast<long long>(t / s_.step_every_s) % 2 == 1;
   const double load = stepped ? 1.0 + s_.step_pct / 100.0 : 1.0;
   auto value = [&](WireValue& w, double spread, double scale, bool relative) {
     if (next_ >= slots_.size()) slots_.resize(next_ + 1);

@@ -18,9 +18,11 @@ NoiseSettings read_noise(const JsonIn& in, uint32_t seed) {
   n.on = true;
   if (in.has("on")) n.on = in.at("on").flag();
   if (in.has("seed")) n.seed = static_cast<uint32_t>(in.at("seed").integer(0, 2147483647));
-  const std::pair<const char*, double*> numbers[] = {
-      {"current_pct", &n.current_pct}, {"voltage", &n.voltage},   {"frequency", &n.frequency},
-      {"step_pct", &n.step_pct},       {"step_every_s", &n.step_every_s}};
+  const std::pair<const char*, double*> numbers[] = {{"current_pct", &n.current_pct},
+                                                     {"voltage", &n.voltage},
+                                                     {"frequency", &n.frequency},
+                                                     {"step_pct", &n.step_pct},
+                                                     {"step_every_s", &n.step_every_s}};
   for (const auto& k : numbers) {
     if (!in.has(k.first)) continue;
     const double v = in.at(k.first).number();

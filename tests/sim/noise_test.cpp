@@ -1,12 +1,13 @@
 // The plant's noise: seeded and bounded around the model's values, the load step in every other
 // interval, off unless asked for; and a module whose alarm byte is set delivers nothing.
+#include "sim/noise.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 
 #include "sim/answers.h"
 #include "sim/model.h"
-#include "sim/noise.h"
 
 namespace {
 

@@ -14,11 +14,11 @@ struct Model;
 struct NoiseSettings {
   bool on = false;
   uint32_t seed = 1;
-  double current_pct = 1.0;   // currents: ± this % of the value
-  double voltage = 0.05;      // voltages: ± V
-  double frequency = 0.02;    // ± Hz
-  double step_pct = 15.0;     // the load step: currents this % higher every other interval
-  double step_every_s = 3600; // 0: no steps
+  double current_pct = 1.0;    // currents: ± this % of the value
+  double voltage = 0.05;       // voltages: ± V
+  double frequency = 0.02;     // ± Hz
+  double step_pct = 15.0;      // the load step: currents this % higher every other interval
+  double step_every_s = 3600;  // 0: no steps
 };
 
 // klx-sim --noise SEED: noise on for every model it serves, whatever the files say.
