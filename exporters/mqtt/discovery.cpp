@@ -33,7 +33,10 @@ Json::Value common(const TopicNames& names, uint32_t data_id, const std::string&
   Json::Value c;
   c["name"] = name;
   c["unique_id"] = names.node_id(data_id) + "_" + object;
-  c["availability_topic"] = names.availability(data_id);
+  // Available while both the host's connection and the device are.
+  for (const std::string& topic : {names.bridge_availability(), names.availability(data_id)})
+    c["availability"].append(Json::Value(Json::objectValue))["topic"] = topic;
+  c["availability_mode"] = "all";
   c["device"] = device_block(names, data_id);
   c["origin"]["name"] = "klx-host";
   c["origin"]["sw_version"] = KLX_VERSION;
@@ -68,10 +71,12 @@ Json::Value alarm(const TopicNames& names, uint32_t data_id, const AlarmEntity& 
 }
 
 // Its state is the device's availability itself, so it reads "off" (not "unavailable") while
-// the device is away: it has no availability of its own.
+// the device is away: it depends only on the host's connection.
 Json::Value connectivity(const TopicNames& names, uint32_t data_id) {
   Json::Value c = common(names, data_id, "connectivity", "Connection");
-  c.removeMember("availability_topic");
+  c.removeMember("availability_mode");
+  c["availability"] = Json::Value(Json::arrayValue);
+  c["availability"].append(Json::Value(Json::objectValue))["topic"] = names.bridge_availability();
   c["state_topic"] = names.availability(data_id);
   c["payload_on"] = "online";
   c["payload_off"] = "offline";
