@@ -1,7 +1,6 @@
 #include "line_file.h"
 
-#include <cerrno>
-#include <cstring>
+#include "safe_open.h"
 
 namespace klxhost {
 
@@ -10,9 +9,19 @@ LineFile::~LineFile() {
 }
 
 bool LineFile::open(const std::string& path, std::string& error) {
-  file_ = std::fopen(path.c_str(), mode_ == Mode::kAppend ? "a" : "w");
-  if (!file_) error = path + ": " + std::strerror(errno);
+  path_ = path;
+  file_ = open_output_file(path, mode_ == Mode::kAppend, error);
+  if (!file_) error = path + ": " + error;
   return file_ != nullptr;
+}
+
+bool LineFile::reopen(std::string& error) {
+  if (!file_) return true;
+  std::FILE* f = open_output_file(path_, true, error);
+  if (!f) return error = path_ + ": " + error, false;
+  std::fclose(file_);
+  file_ = f;
+  return true;
 }
 
 void LineFile::write(const std::string& text) {

@@ -25,6 +25,7 @@
 #include "mqtt_sink.h"
 #include "ops_sinks.h"
 #include "ports.h"
+#include "process_guard.h"
 #include "service_notify.h"
 #include "snmp_setup.h"
 #include "summary.h"
@@ -129,14 +130,17 @@ Runner::~Runner() {
 }
 
 int Runner::run() {
+  ignore_stray_signals();
   if (const int rc = setup()) return rc;
   notify_ready();
   catch_signals();
+  watch_reopen_signal();
   int rc = poll_rounds();
   if (rc == kExitOk && !g_stop) after_rounds();
   for (ExportSink* sink : sink_list_) sink->stopping();
   for (const auto& s : slots_) print_counters(s);
   if (!report_storage(std::cerr, trace_, cache_, db_.get()) && rc == kExitOk) rc = kExitFailure;
+  if (!report_outputs(std::cerr, capture_) && rc == kExitOk) rc = kExitFailure;
   return rc;
 }
 
@@ -284,7 +288,9 @@ int Runner::open_services(const SiteConfig& site) {
     sink_list_.push_back(notifier.get());
     sinks_.push_back(std::move(notifier));
   }
-  const OpsSettings ops{o_.http.empty() ? site.http.listen : o_.http, site.mqtt.site, o_.db};
+  const OpsSettings ops{o_.http.empty() ? site.http.listen : o_.http, site.mqtt.site, o_.db,
+                        site.http.allowed_hosts};
+  if (!check_ops_settings(ops)) return kExitUsage;
   return add_ops_sinks(ops, sinks_, sink_list_, status_) ? kExitOk : kExitFailure;
 }
 
@@ -329,6 +335,7 @@ void Runner::restore(Slot& s) {
 
 int Runner::poll_rounds() {
   while (!g_stop) {
+    if (reopen_requested()) reopen_files(std::cerr, trace_, capture_);
     const auto now = Clock::now();
     loop_->pass(now);
     if (o_.rounds && loop_->all_done()) return kExitOk;

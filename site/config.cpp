@@ -8,6 +8,8 @@
 
 #include "klx/json_keys.h"
 #include "klx/json_read.h"
+#include "config_strings.h"
+#include "safe_open.h"
 #include "settings_check.h"
 
 namespace klxhost {
@@ -221,8 +223,25 @@ std::string to_listen(const Json::Value& v, const Place& p) {
   return v.asString();
 }
 
+// Host names (letters, digits, '.', '-', '_'), as a browser sends them in Host.
+std::vector<std::string> to_host_names(const Json::Value& v, const Place& p) {
+  if (!v.isArray() || v.empty()) fail(p, "must be a list of host names");
+  std::vector<std::string> out;
+  for (const auto& name : v) {
+    const bool ok = name.isString() && !name.asString().empty() &&
+                    name.asString().find_first_not_of("abcdefghijklmnopqrstuvwxyz"
+                                                      "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-_") ==
+                        std::string::npos;
+    if (!ok) fail(p, "must be a list of host names");
+    out.push_back(name.asString());
+  }
+  return out;
+}
+
 HttpConfig to_http(const Json::Value& v, const Place& p) {
-  static const Fields<HttpConfig> fields = {field("listen", &HttpConfig::listen, to_listen)};
+  static const Fields<HttpConfig> fields = {
+      field("listen", &HttpConfig::listen, to_listen),
+      field("allowed_hosts", &HttpConfig::allowed_hosts, to_host_names)};
   return to_object(v, p, fields);
 }
 
@@ -341,6 +360,7 @@ SiteConfig parse_site_config(const std::string& text, const std::string& name) {
   Json::Value root;
   std::string errors;
   if (!klx::parse_json(text, root, errors)) throw ConfigError(name + ": not valid JSON: " + errors);
+  check_utf8_strings(root, name);
   const Place file{name};
   if (!root.isObject() || !root.isMember("devices"))
     fail(file.at("devices"), "must be a list of at least one device");
@@ -351,7 +371,7 @@ SiteConfig parse_site_config(const std::string& text, const std::string& name) {
 
 SiteConfig load_site_config(const std::string& path) {
   std::string text, error;
-  if (!klx::read_file_capped(path, kMaxConfig, text, error)) throw ConfigError(path + ": " + error);
+  if (!read_regular_file(path, kMaxConfig, text, error)) throw ConfigError(path + ": " + error);
   return parse_site_config(text, path);
 }
 

@@ -49,6 +49,9 @@ struct DeviceConfig {
 // "http": the HTTP endpoint (metrics, state, status page); --http overrides it.
 struct HttpConfig {
   std::string listen;  // "[HOST:]PORT"; empty: no endpoint
+  // "allowed_hosts": the Host names served (DNS rebinding: a page under another name is refused);
+  // empty: any.
+  std::vector<std::string> allowed_hosts;
 };
 
 struct SiteConfig {

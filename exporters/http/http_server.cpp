@@ -2,10 +2,14 @@
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
+#include <list>
 #include <optional>
 #include <thread>
+
+#include "http_request.h"
 
 namespace klxhost {
 
@@ -14,18 +18,27 @@ namespace beast = boost::beast;
 namespace http = beast::http;
 using tcp = net::ip::tcp;
 
-// Member order matters: the io_context destroys pending sessions, which touch `active`.
+namespace {
+class Session;
+}
+
+// Member order matters: the io_context destroys pending sessions, which touch the registry.
 struct HttpServer::Impl {
-  size_t active = 0;  // sessions alive; the server's thread only
+  std::list<Session*> sessions;  // admitted, oldest first; the server's thread only
+  size_t closing = 0;            // refused or evicted, being closed gently
   Handler handler;
   HttpLimits limits;
   std::string address;
   net::io_context ioc{1};
   tcp::acceptor acceptor{ioc};
+  net::steady_timer pause{ioc};
   std::thread thread;
 
   void accept();
-  void refuse(tcp::socket& s);
+  void admit(tcp::socket s);
+  size_t from_peer(const std::string& peer) const;
+  bool evict_oldest_reader(const std::string* peer);
+  void refuse(tcp::socket s);
 };
 
 namespace {
@@ -35,15 +48,20 @@ const char kBusy[] =
 
 class Session : public std::enable_shared_from_this<Session> {
  public:
-  Session(tcp::socket s, HttpServer::Impl& server)
+  Session(tcp::socket s, HttpServer::Impl& server, std::string peer)
       : stream_(std::move(s)),
         server_(server),
-        buffer_(server.limits.header_limit + server.limits.body_limit) {
-    ++server_.active;
+        peer_(std::move(peer)),
+        buffer_(server.limits.header_limit + server.limits.body_limit) {}
+  ~Session() {
+    leave();
+    if (closing_) --server_.closing;
   }
-  ~Session() { --server_.active; }
 
+  // Admitted: reads one request and answers it.
   void start() {
+    at_ = server_.sessions.insert(server_.sessions.end(), this);
+    listed_ = true;
     stream_.expires_after(server_.limits.deadline);  // one deadline for reading and writing
     parser_.emplace();
     parser_->header_limit(static_cast<std::uint32_t>(server_.limits.header_limit));
@@ -53,36 +71,58 @@ class Session : public std::enable_shared_from_this<Session> {
         [self = shared_from_this()](beast::error_code ec, size_t) { self->on_read(ec); });
   }
 
+  // Not admitted: a 503, then the gentle close.
+  void refuse() {
+    closing_ = true;
+    ++server_.closing;
+    stream_.expires_after(server_.limits.linger);
+    net::async_write(stream_, net::buffer(kBusy, sizeof kBusy - 1),
+                     [self = shared_from_this()](beast::error_code ec, size_t) {
+                       if (!ec) self->close_gently();
+                     });
+  }
+
+  // Makes way for a newcomer: gives up its place at once, answers 503 once its read stops.
+  void evict() {
+    leave();
+    evicted_ = true;
+    stream_.cancel();
+  }
+
+  bool reading_header() const { return reading_ && parser_ && !parser_->is_header_done(); }
+  const std::string& peer() const { return peer_; }
+
  private:
+  void leave() {
+    if (listed_) server_.sessions.erase(at_);
+    listed_ = false;
+  }
+
   void on_read(beast::error_code ec) {
+    reading_ = false;
+    if (evicted_) return refuse();
     static const auto& http_errors = http::make_error_code(http::error::bad_target).category();
     if (ec == http::error::end_of_stream || (ec && ec.category() != http_errors))
       return;  // gone, reset or out of time: nothing to answer
-    if (ec) return reply({400, "text/plain; charset=utf-8", "bad request\n"});
-    const auto& req = parser_->get();
-    if (req.method() != http::verb::get)
-      return reply({405, "text/plain; charset=utf-8", "only GET is served\n"});
-    reply(server_.handler(std::string(req.target())));
+    reply(ec ? bad_request() : answer_request(parser_->get(), server_.handler, server_.limits));
   }
 
   void reply(HttpReply r) {
-    res_.version(11);
-    res_.result(static_cast<unsigned>(r.status));
-    res_.set(http::field::content_type, r.content_type);
-    res_.set(http::field::cache_control, "no-store");
-    if (r.status == 405) res_.set(http::field::allow, "GET");
-    res_.keep_alive(false);
-    res_.body() = std::move(r.body);
-    res_.prepare_payload();
+    res_ = make_response(std::move(r));
     http::async_write(stream_, res_, [self = shared_from_this()](beast::error_code ec, size_t) {
-      if (ec) return;
-      self->stream_.socket().shutdown(tcp::socket::shutdown_send, ec);
-      self->drain();
+      if (!ec) self->close_gently();
     });
   }
 
-  // Reads what the client still sends until it closes (or the deadline): closing a socket with
-  // unread input would reset the connection and could lose the answer on its way.
+  // Closing a socket with unread input would reset the connection and could lose the answer on
+  // its way: stop sending, then read what the client still sends until it closes (or the
+  // deadline).
+  void close_gently() {
+    beast::error_code ec;
+    stream_.socket().shutdown(tcp::socket::shutdown_send, ec);
+    drain();
+  }
+
   void drain() {
     stream_.async_read_some(net::buffer(scrap_),
                             [self = shared_from_this()](beast::error_code ec, size_t) {
@@ -92,32 +132,70 @@ class Session : public std::enable_shared_from_this<Session> {
 
   beast::tcp_stream stream_;
   HttpServer::Impl& server_;
+  std::string peer_;
+  std::list<Session*>::iterator at_;
+  bool listed_ = false;
+  bool reading_ = true;
+  bool evicted_ = false;
+  bool closing_ = false;
   beast::flat_buffer buffer_;
   std::optional<http::request_parser<http::string_body>> parser_;
-  http::response<http::string_body> res_;
+  HttpResponse res_;
   char scrap_[512];
 };
 
+std::string peer_of(const tcp::socket& s) {
+  beast::error_code ec;
+  const auto at = s.remote_endpoint(ec);
+  return ec ? std::string() : at.address().to_string();
+}
+
 }  // namespace
 
-// Beyond the bound a connection gets a short refusal, written without waiting, and is closed.
-void HttpServer::Impl::refuse(tcp::socket& s) {
-  beast::error_code ec;
-  s.non_blocking(true, ec);
-  s.write_some(net::buffer(kBusy, sizeof kBusy - 1), ec);
-  s.close(ec);
+size_t HttpServer::Impl::from_peer(const std::string& peer) const {
+  size_t n = 0;
+  for (const Session* s : sessions) n += s->peer() == peer;
+  return n;
+}
+
+// The oldest admitted connection (of `peer`, or of anyone) still sending its header.
+bool HttpServer::Impl::evict_oldest_reader(const std::string* peer) {
+  for (Session* s : sessions)
+    if (s->reading_header() && (!peer || s->peer() == *peer)) {
+      s->evict();
+      return true;
+    }
+  return false;
+}
+
+void HttpServer::Impl::refuse(tcp::socket s) {
+  if (closing >= limits.max_closing) return;  // a flood: the socket just closes
+  std::make_shared<Session>(std::move(s), *this, std::string())->refuse();
+}
+
+void HttpServer::Impl::admit(tcp::socket s) {
+  std::string peer = peer_of(s);
+  if (from_peer(peer) >= limits.max_per_peer)
+    evict_oldest_reader(&peer);
+  else if (sessions.size() >= limits.max_connections)
+    evict_oldest_reader(nullptr);
+  if (from_peer(peer) >= limits.max_per_peer || sessions.size() >= limits.max_connections)
+    return refuse(std::move(s));
+  std::make_shared<Session>(std::move(s), *this, std::move(peer))->start();
 }
 
 void HttpServer::Impl::accept() {
   acceptor.async_accept([this](beast::error_code ec, tcp::socket s) {
     if (ec == net::error::operation_aborted) return;
     if (!ec) {
-      if (active >= limits.max_connections)
-        refuse(s);
-      else
-        std::make_shared<Session>(std::move(s), *this)->start();
+      admit(std::move(s));
+      return accept();
     }
-    accept();
+    // Out of descriptors (or memory): accepting again at once would fail again at once.
+    pause.expires_after(limits.accept_pause);
+    pause.async_wait([this](beast::error_code e) {
+      if (e != net::error::operation_aborted) accept();
+    });
   });
 }
 
@@ -140,6 +218,12 @@ bool parse_listen(const std::string& text, std::string& host, unsigned short& po
   }
   port = static_cast<unsigned short>(std::stoul(port_text));
   return true;
+}
+
+bool is_loopback_address(const std::string& host) {
+  beast::error_code ec;
+  const auto a = net::ip::make_address(host, ec);
+  return !ec && a.is_loopback();
 }
 
 HttpServer::HttpServer(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}

@@ -2,13 +2,16 @@
 
 // A small HTTP/1.1 server for GET requests on its own thread. It serves every connection
 // asynchronously on that one thread, so a slow client costs a socket and a timer, not a worker:
-// at most `max_connections` at a time (more are closed at once), each with one deadline for the
-// whole exchange and bounded header and body sizes; one request per connection.
+// at most `max_connections` at a time and `max_per_peer` from one address, each with one deadline
+// for the whole exchange and bounded header and body sizes; one request per connection. When
+// full, the oldest connection still sending its header makes way for the newcomer: a prober is
+// served even while slow clients keep reopening theirs.
 
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace klxhost {
 
@@ -20,16 +23,28 @@ struct HttpReply {
 
 struct HttpLimits {
   size_t max_connections = 32;
+  size_t max_per_peer = 16;
+  // Refused and evicted connections are closed gently (a 503, then their input drained for
+  // `linger`) so they read the answer instead of a reset; beyond this many, they are just closed.
+  size_t max_closing = 64;
   int backlog = 16;
   std::chrono::milliseconds deadline{5000};
+  std::chrono::milliseconds linger{250};
+  // After a failed accept (no descriptors left) the server waits this long before the next.
+  std::chrono::milliseconds accept_pause{100};
   size_t header_limit = 8192;
   size_t body_limit = 1024;
+  // Host header names served (lower case, no port); empty: any. IP literals always pass: only a
+  // name can be rebound to our address by someone else's DNS.
+  std::vector<std::string> allowed_hosts;
 };
 
 // "[HOST:]PORT" ("9419", "0.0.0.0:9419", "[::1]:9419"); a bare port means the loopback address.
 // False with the reason when the text is not one.
 bool parse_listen(const std::string& text, std::string& host, unsigned short& port,
                   std::string& error);
+// True when `host` (an address, not a name) is a loopback address; names are never.
+bool is_loopback_address(const std::string& host);
 
 class HttpServer {
  public:

@@ -15,7 +15,12 @@ struct OpsSettings {
   std::string http_listen;  // "[HOST:]PORT"; empty: no HTTP endpoint
   std::string site;         // labels the metrics
   std::string history_db;   // serves /api/history from it (read-only) when set
+  std::vector<std::string> allowed_hosts;  // Host names served; empty: any
 };
+
+// False, with the reason on standard error, when the listen text is not "[HOST:]PORT" (a mistake
+// in the command line or the configuration); warns when the address is not a loopback one.
+bool check_ops_settings(const OpsSettings& settings);
 
 // False, with the reason on standard error, when the endpoint cannot listen. `endpoint` is the
 // HTTP endpoint among the sinks, or nullptr when none was asked for.

@@ -59,7 +59,8 @@ HttpReply json_reply(std::string body) { return {200, "application/json", std::m
 }  // namespace
 
 std::unique_ptr<StatusEndpoint> StatusEndpoint::start(const std::string& listen,
-                                                      const std::string& site, std::string& error,
+                                                      const std::string& site,
+                                                      const HttpLimits& limits, std::string& error,
                                                       const std::string& db, std::string* warning) {
   std::string host;
   unsigned short port = 0;
@@ -69,7 +70,7 @@ std::unique_ptr<StatusEndpoint> StatusEndpoint::start(const std::string& listen,
   if (!db.empty() && !(e->history_ = klx::TrendReader::open(db, why)) && warning) *warning = why;
   StatusEndpoint* self = e.get();
   e->server_ = HttpServer::start(
-      host, port, [self](const std::string& target) { return self->handle(target); }, HttpLimits{},
+      host, port, [self](const std::string& target) { return self->handle(target); }, limits,
       error);
   if (!e->server_) return nullptr;
   return e;

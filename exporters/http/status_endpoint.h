@@ -18,11 +18,13 @@ namespace klxhost {
 
 class StatusEndpoint : public ExportSink {
  public:
-  // Listens on "[HOST:]PORT"; nullptr with the reason when it cannot. With a history database,
-  // /api/history reads it through a read-only connection of the HTTP thread's own (a database
-  // that cannot be opened so is warned about in `warning`, and /api/history answers 404).
+  // Listens on "[HOST:]PORT" (checked with parse_listen first); nullptr with the reason when it
+  // cannot. With a history database, /api/history reads it through a read-only connection of
+  // the HTTP thread's own (a database that cannot be opened so is warned about in `warning`, and
+  // /api/history answers 404).
   static std::unique_ptr<StatusEndpoint> start(const std::string& listen, const std::string& site,
-                                               std::string& error, const std::string& db = "",
+                                               const HttpLimits& limits, std::string& error,
+                                               const std::string& db = "",
                                                std::string* warning = nullptr);
 
   // A device whose counters are copied on the poll loop's passes.

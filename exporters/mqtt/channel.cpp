@@ -11,6 +11,8 @@
 #include <iostream>
 #include <system_error>
 
+#include "status_message.h"
+
 namespace klxhost {
 namespace {
 
@@ -315,8 +317,7 @@ void MqttChannel::on_publish(mosquitto*, void* self, int mid) {
 // Only "online" on the discovery status topic is read; nothing else from the broker is acted on.
 void MqttChannel::on_message(mosquitto*, void* self, const mosquitto_message* m) {
   auto* c = static_cast<MqttChannel*>(self);
-  if (!m || !m->topic || c->p_.status_topic != m->topic) return;
-  if (m->payloadlen == 6 && std::memcmp(m->payload, "online", 6) == 0) {
+  if (m && asks_for_resend(c->p_.status_topic, m->topic, m->payload, m->payloadlen)) {
     std::lock_guard<std::mutex> lock(c->mu_);
     c->resend_ = true;  // sent from the network loop's next pass, outside this callback
   }

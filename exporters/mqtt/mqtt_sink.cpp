@@ -16,13 +16,14 @@
 #include "discovery.h"
 #include "klx/site_model.h"
 #include "points.h"
+#include "safe_open.h"
 #include "state_doc.h"
 #include "topics.h"
 
 namespace klxhost {
 namespace {
 
-constexpr std::streamsize kMaxPassword = 4096;
+constexpr size_t kMaxPassword = 4096;
 constexpr std::chrono::milliseconds kFlushAtStop{1500};
 // Without a round for three round intervals, and at least this long, a device is offline.
 constexpr double kMinNoRound = static_cast<double>(klx::kNoRoundTimeout);
@@ -35,12 +36,9 @@ std::string host_name() {
 
 // The first line of the file.
 std::string read_password(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw ConfigError("MQTT password file " + path + ": cannot open");
-  std::string text(static_cast<size_t>(kMaxPassword) + 1, '\0');
-  in.read(&text[0], kMaxPassword + 1);
-  if (in.gcount() > kMaxPassword) throw ConfigError("MQTT password file " + path + ": too large");
-  text.resize(static_cast<size_t>(in.gcount()));
+  std::string text, error;
+  if (!read_regular_file(path, kMaxPassword, text, error))  // a FIFO would block the start
+    throw ConfigError("MQTT password file " + path + ": " + error);
   text = text.substr(0, text.find_first_of("\r\n"));
   if (text.empty()) throw ConfigError("MQTT password file " + path + ": empty");
   struct stat st {};

@@ -10,6 +10,7 @@
 
 #include "acquisition/record.h"
 #include "config.h"
+#include "http_request.h"
 #include "http_server.h"
 #include "klx/site_model.h"
 #include "metrics.h"
@@ -168,6 +169,11 @@ TEST(SiteConfig, HttpListenAndSite) {
       {R"(, "http": "9419")", nullptr, nullptr},
       {R"(, "http": {"listen": 9419})", nullptr, nullptr},
       {R"(, "mqtt": {"site": 5})", nullptr, nullptr},
+      {R"(, "http": {"allowed_hosts": ["a b"]})", nullptr, nullptr},
+      {R"(, "http": {"allowed_hosts": []})", nullptr, nullptr},
+      {", \"mqtt\": {\"site\": \"nor\xe9\"}", nullptr, nullptr},  // Latin-1, not UTF-8
+      {R"(, "mqtt": {"site": "\udc80"})", nullptr, nullptr},          // a lone surrogate
+      {", \"mqtt\": {\"site\": \"nord \xc3\xa9\"}", "", "nord \xc3\xa9"},
   };
   for (const auto& r : rows) {
     const std::string text = std::string(R"({"devices": [{"data_id": 1}])") + r.more + "}";
@@ -179,6 +185,40 @@ TEST(SiteConfig, HttpListenAndSite) {
     EXPECT_EQ(c.http.listen, r.listen) << text;
     EXPECT_EQ(c.mqtt.site, r.site) << text;
   }
+}
+
+// The checks around the parser, on whole requests as a connection would send them.
+TEST(HttpRequests, MethodHostAndLimitsAroundTheHandler) {
+  HttpLimits limits;
+  limits.allowed_hosts = {"klx.example"};
+  const auto handler = [](const std::string& target) {
+    return HttpReply{200, "text/plain", "at " + target};
+  };
+  const struct {
+    std::string request;
+    const char* status;  // "": no answer at all
+  } rows[] = {
+      {"GET /metrics HTTP/1.1\r\nHost: klx.example:9419\r\n\r\n", "200"},
+      {"GET / HTTP/1.1\r\nHost: KLX.Example.\r\n\r\n", "200"},
+      {"GET / HTTP/1.1\r\nHost: 192.0.2.7:9419\r\n\r\n", "200"},
+      {"GET / HTTP/1.1\r\nHost: [::1]:9419\r\n\r\n", "200"},
+      {"GET / HTTP/1.1\r\nHost: rebound.example\r\n\r\n", "403"},
+      {"GET / HTTP/1.1\r\nHost: klx.example.rebound.example\r\n\r\n", "403"},
+      {"GET / HTTP/1.0\r\n\r\n", "403"},
+      {"PUT / HTTP/1.1\r\nHost: klx.example\r\n\r\n", "405"},
+      {"GET / HTTP/1.1\r\nX: " + std::string(9000, 'a') + "\r\n\r\n", "400"},
+      {"GET / HTTP/1.1\r\nHost: klx.exa", "400"},  // closed mid-header
+      {"", ""},
+  };
+  for (const auto& r : rows) {
+    const std::string a = answer_buffer(r.request, handler, limits);
+    if (!*r.status) {
+      EXPECT_EQ(a, "") << r.request;
+      continue;
+    }
+    EXPECT_EQ(a.substr(0, 12), std::string("HTTP/1.1 ") + r.status) << r.request.substr(0, 60);
+  }
+  EXPECT_TRUE(host_allowed("anything", {})) << "no list: any host";
 }
 
 }  // namespace

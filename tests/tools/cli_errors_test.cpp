@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -44,6 +45,24 @@ TEST(CommandLine, MistakesExitTwoAndSayWhat) {
       {"klx-probe", {"--help"}, 0, "usage: klx-probe"},
       // Started from the test's folder: the plug-in is found from the program's own.
       {"klx-probe", {}, 0, "device type korvantis_419"},
+  };
+  for (const auto& r : rows) expect_row(r);
+}
+
+// Files named on the command line are opened without following a planted link and without
+// blocking on a FIFO; listen addresses that cannot be served are command-line mistakes.
+TEST(CommandLine, FilesAndAddressesThatCannotWorkExitTwo) {
+  const std::string fifo = temp_path("fifo"), link = temp_path("link");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  ASSERT_EQ(symlink(temp_path("elsewhere").c_str(), link.c_str()), 0);
+  const Row rows[] = {
+      {"klx-host", {"--capture", link}, 2, "is a symbolic link"},
+      {"klx-host", {"--trace", link}, 2, "is a symbolic link"},
+      {"klx-host", {"--capture", fifo}, 2, "is not a regular file"},
+      {"klx-host", {"--config", fifo}, 2, "is not a regular file"},
+      {"klx-host", {"--http", ":0"}, 2, "is not [HOST:]PORT"},
+      {"klx-host", {"--http", "70000"}, 2, "is not [HOST:]PORT"},
+      {"klx-host", {"--http", ""}, 2, "must not be empty"},
   };
   for (const auto& r : rows) expect_row(r);
 }

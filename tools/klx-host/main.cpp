@@ -34,7 +34,8 @@ int main(int argc, char** argv) {
                  "file whose first line is the MQTT password");
   app.add_option("--http", o.http,
                  "serve /metrics, /api/state and the status page on [HOST:]PORT "
-                 "(a bare port: loopback only)");
+                 "(a bare port: loopback only)")
+      ->check(klxcli::not_empty());
   app.add_option("--snmp-agentx", o.snmp_agentx,
                  "serve readings and alarms as an AgentX subagent of the snmpd whose socket is "
                  "PATH");
