@@ -3,9 +3,15 @@
 // as MemoryDenyWriteExecute, no mapping both writable and executable and no mprotect adding
 // execution. Any other call kills the process (the unit answers EPERM; killing makes a missing
 // call impossible to overlook). Built without libseccomp's header: the few declarations below
-// are its stable C interface. Usage: seccomp-run PROGRAM [ARG...] < SYSCALLS
+// are its stable C interface. Started as root, it first becomes the user and group given as
+// "UID:GID" in SECCOMP_RUN_USER, as the unit's User= and Group= do (SQLite, for one, changes the
+// owner of its journal only when it runs as root).
+// Usage: [SECCOMP_RUN_USER=UID:GID] seccomp-run PROGRAM [ARG...] < SYSCALLS
+#include <grp.h>
 #include <sys/mman.h>
 #include <unistd.h>
+
+#include <cstdlib>
 
 #include <cstdint>
 #include <cstdio>
@@ -41,8 +47,20 @@ bool allow_when(scmp_filter_ctx ctx, const char* name, unsigned arg, uint64_t ma
 
 }  // namespace
 
+bool become_user() {
+  const char* user = std::getenv("SECCOMP_RUN_USER");
+  if (!user) return true;
+  char* end = nullptr;
+  const unsigned long uid = std::strtoul(user, &end, 10);
+  if (*end != ':') return false;
+  const unsigned long gid = std::strtoul(end + 1, nullptr, 10);
+  return setgroups(0, nullptr) == 0 && setgid(static_cast<gid_t>(gid)) == 0 &&
+         setuid(static_cast<uid_t>(uid)) == 0;
+}
+
 int main(int argc, char** argv) {
   if (argc < 2) return std::fprintf(stderr, "usage: seccomp-run PROGRAM [ARG...] < SYSCALLS\n"), 2;
+  if (!become_user()) return std::perror("seccomp-run: SECCOMP_RUN_USER"), 1;
   scmp_filter_ctx ctx = seccomp_init(kKillProcess);
   if (!ctx) return std::fprintf(stderr, "seccomp-run: seccomp_init failed\n"), 1;
   const std::string guarded[] = {"mmap", "mmap2", "mprotect", "pkey_mprotect"};
