@@ -82,14 +82,18 @@ class Session : public std::enable_shared_from_this<Session> {
                      });
   }
 
-  // Makes way for a newcomer: gives up its place at once, answers 503 once its read stops.
+  // Makes way for a newcomer: gives up its place at once, answers 503 once its read stops, or
+  // still serves a request that had arrived whole by then; either way briefly.
   void evict() {
     leave();
     evicted_ = true;
+    stream_.expires_after(server_.limits.linger);
     stream_.cancel();
   }
 
   bool reading_header() const { return reading_ && parser_ && !parser_->is_header_done(); }
+  // Part of a header came and the rest did not: stalled, as a slow client is.
+  bool stalled() const { return reading_header() && parser_->got_some(); }
   const std::string& peer() const { return peer_; }
 
  private:
@@ -100,7 +104,7 @@ class Session : public std::enable_shared_from_this<Session> {
 
   void on_read(beast::error_code ec) {
     reading_ = false;
-    if (evicted_) return refuse();
+    if (evicted_ && (ec || !parser_->is_done())) return refuse();
     static const auto& http_errors = http::make_error_code(http::error::bad_target).category();
     if (ec == http::error::end_of_stream || (ec && ec.category() != http_errors))
       return;  // gone, reset or out of time: nothing to answer
@@ -158,13 +162,15 @@ size_t HttpServer::Impl::from_peer(const std::string& peer) const {
   return n;
 }
 
-// The oldest admitted connection (of `peer`, or of anyone) still sending its header.
+// The oldest admitted connection (of `peer`, or of anyone) still sending its header; one that
+// sent part of it is taken first: a newcomer whose request is on its way has sent nothing yet.
 bool HttpServer::Impl::evict_oldest_reader(const std::string* peer) {
-  for (Session* s : sessions)
-    if (s->reading_header() && (!peer || s->peer() == *peer)) {
-      s->evict();
-      return true;
-    }
+  for (const bool stalled_only : {true, false})
+    for (Session* s : sessions)
+      if ((stalled_only ? s->stalled() : s->reading_header()) && (!peer || s->peer() == *peer)) {
+        s->evict();
+        return true;
+      }
   return false;
 }
 
