@@ -112,6 +112,7 @@ TEST(StorePaths, StorageFailuresAreCountedAndEndInExitOne) {
     const char* says;
   } rows[] = {
       {{"--trace", "/dev/full"}, "klx-host: trace: 0 lines written, "},
+      {{"--capture", "/dev/full"}, "klx-host: capture: 0 lines written, "},
       {{"--cache", "/proc/klx-cache.json"}, "cache not stored: /proc/klx-cache.json: "},
       {{"--cache", "/proc/klx-cache.json"}, "klx-host: cache: 0 writes, 1 failed"},
   };
