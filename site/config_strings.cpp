@@ -5,8 +5,27 @@
 namespace klxhost {
 namespace {
 
-// Length of the well-formed sequence at s[i], 0 when there is none.
-size_t sequence_length(const std::string& s, size_t i) {
+// The path of the first bad string below `v`, or empty.
+std::string first_bad(const Json::Value& v, const std::string& path) {
+  if (v.isString()) return valid_utf8(v.asString()) ? std::string() : path.empty() ? "text" : path;
+  if (v.isArray())
+    for (Json::ArrayIndex i = 0; i < v.size(); ++i) {
+      const std::string bad = first_bad(v[i], path + "[" + std::to_string(i) + "]");
+      if (!bad.empty()) return bad;
+    }
+  if (v.isObject())
+    for (const auto& key : v.getMemberNames()) {
+      const std::string at = path + (path.empty() ? "\"" : ".\"");
+      if (!valid_utf8(key)) return at + "(a key)\"";
+      const std::string bad = first_bad(v[key], at + key + "\"");
+      if (!bad.empty()) return bad;
+    }
+  return {};
+}
+
+}  // namespace
+
+size_t utf8_length(const std::string& s, size_t i) {
   const auto byte = [&s](size_t k) { return static_cast<unsigned char>(s[k]); };
   const unsigned char c = byte(i);
   if (c < 0x80) return 1;
@@ -29,29 +48,9 @@ size_t sequence_length(const std::string& s, size_t i) {
   return cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF) ? 0 : n;
 }
 
-// The path of the first bad string below `v`, or empty.
-std::string first_bad(const Json::Value& v, const std::string& path) {
-  if (v.isString()) return valid_utf8(v.asString()) ? std::string() : path.empty() ? "text" : path;
-  if (v.isArray())
-    for (Json::ArrayIndex i = 0; i < v.size(); ++i) {
-      const std::string bad = first_bad(v[i], path + "[" + std::to_string(i) + "]");
-      if (!bad.empty()) return bad;
-    }
-  if (v.isObject())
-    for (const auto& key : v.getMemberNames()) {
-      const std::string at = path + (path.empty() ? "\"" : ".\"");
-      if (!valid_utf8(key)) return at + "(a key)\"";
-      const std::string bad = first_bad(v[key], at + key + "\"");
-      if (!bad.empty()) return bad;
-    }
-  return {};
-}
-
-}  // namespace
-
 bool valid_utf8(const std::string& s) {
   for (size_t i = 0, n; i < s.size(); i += n)
-    if ((n = sequence_length(s, i)) == 0) return false;
+    if ((n = utf8_length(s, i)) == 0) return false;
   return true;
 }
 

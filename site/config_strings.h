@@ -5,10 +5,13 @@
 
 #include <json/value.h>
 
+#include <cstddef>
 #include <string>
 
 namespace klxhost {
 
+// Length of the well-formed UTF-8 sequence at s[i] (i < s.size()), 0 when there is none.
+size_t utf8_length(const std::string& s, size_t i);
 // True when `s` is well-formed UTF-8 (no overlong forms, surrogates or code points past U+10FFFF).
 bool valid_utf8(const std::string& s);
 

@@ -76,9 +76,9 @@ ScanResult scan(const ScanOptions& o, std::ostream& log) {
   return r;
 }
 
-bool parse_addresses(const std::string& spec, std::vector<uint8_t>& out, std::string& error) {
+bool parse_addresses(const std::string& text, std::vector<uint8_t>& out, std::string& error) {
   std::vector<bool> seen(255, false);
-  std::istringstream in(spec);
+  std::istringstream in(text);
   std::string item;
   while (std::getline(in, item, ',')) {
     const size_t dash = item.find('-');
@@ -97,8 +97,8 @@ bool parse_addresses(const std::string& spec, std::vector<uint8_t>& out, std::st
   return true;
 }
 
-bool parse_bauds(const std::string& spec, std::vector<int>& out, std::string& error) {
-  std::istringstream in(spec);
+bool parse_bauds(const std::string& text, std::vector<int>& out, std::string& error) {
+  std::istringstream in(text);
   std::string item;
   out.clear();
   while (std::getline(in, item, ',')) {

@@ -29,8 +29,8 @@ struct ScanResult {
 ScanResult scan(const ScanOptions& o, std::ostream& log);
 
 // "1-32,40" → 1..32 and 40; false with the reason on a bad list.
-bool parse_addresses(const std::string& spec, std::vector<uint8_t>& out, std::string& error);
+bool parse_addresses(const std::string& text, std::vector<uint8_t>& out, std::string& error);
 // "1200,9600" → speeds termios knows; false with the reason otherwise.
-bool parse_bauds(const std::string& spec, std::vector<int>& out, std::string& error);
+bool parse_bauds(const std::string& text, std::vector<int>& out, std::string& error);
 
 }  // namespace klxscan
