@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -161,6 +163,36 @@ TEST(HistoryDb, StoresRecordsAlarmsAndReports) {
   EXPECT_EQ(count_rows(file.path, "SELECT count(*) FROM reports WHERE value IS NULL"), 1);
   // Opening again keeps what is there.
   ASSERT_TRUE(klx::HistoryDb::open(file.path, error));
+  EXPECT_EQ(count_rows(file.path, "SELECT count(*) FROM history"), 2);
+}
+
+// A disk that fills holds writes back instead of losing them; when the queue is full, round
+// records go before alarm events. A file-size limit stands in for the full disk.
+TEST(HistoryDb, AFullDiskHoldsAlarmsBackUntilThereIsRoom) {
+  TempPath file("full.db");
+  std::string error;
+  {
+    auto db = klx::HistoryDb::open(file.path, error);
+    ASSERT_TRUE(db) << error;
+    db->set_queue_limit(3);
+    const auto r = record_of(5);
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    rlimit tight = old;
+    tight.rlim_cur = 0;
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tight), 0);
+    const klx::AlarmTransition t{true, 2, "k1", "k1", "value", "name"};
+    db->save_alarm(7, 1700000001, t);
+    for (int i = 0; i < 5; ++i) db->save_record(7, 1700000002 + i, r.data(), r.size());
+    const size_t held = db->waiting();
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, previous);
+    ASSERT_EQ(held, 3u) << "the writes were not held back";
+    EXPECT_EQ(db->finish(), 3u) << "three round records made room for the alarm";
+    EXPECT_EQ(db->waiting(), 0u);
+  }
+  EXPECT_EQ(count_rows(file.path, "SELECT count(*) FROM alarm_events"), 1);
   EXPECT_EQ(count_rows(file.path, "SELECT count(*) FROM history"), 2);
 }
 

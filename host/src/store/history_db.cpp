@@ -1,6 +1,7 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 
@@ -104,6 +105,13 @@ bool our_table(const std::string& name) {
 bool busy(int rc) {
   rc &= 0xff;
   return rc == SQLITE_BUSY || rc == SQLITE_LOCKED;
+}
+
+// A full disk (or a write the file system refused, as a file-size limit does) may pass: the
+// write waits in the queue like a busy one instead of being lost.
+bool waits(int rc) {
+  const int primary = rc & 0xff;
+  return busy(rc) || primary == SQLITE_FULL || primary == SQLITE_IOERR;
 }
 
 int pragma_int(sqlite3* db, const char* sql, bool& ok) {
@@ -309,12 +317,17 @@ int HistoryDb::write(const Write& w) {
   return rc;
 }
 
-// Queues the write, then writes what the queue holds, in order. A full queue loses its oldest.
+// Queues the write, then writes what the queue holds, in order. A full queue loses its oldest
+// round record first: alarm events and reports are kept while any record can go instead.
 bool HistoryDb::submit(Write w) {
   const size_t lost_before = counters_.lost;
   if (queue_.size() >= queue_limit_) {
-    counters_.lost += queue_.front().size();
-    queue_.pop_front();
+    auto victim = std::find_if(queue_.begin(), queue_.end(), [this](const Write& q) {
+      return q.size() == 1 && q.front().st == insert_record_;
+    });
+    if (victim == queue_.end()) victim = queue_.begin();
+    counters_.lost += victim->size();
+    queue_.erase(victim);
     last_error_ =
         last_busy_ + "; " + std::to_string(queue_limit_) + " writes waiting, the oldest dropped";
   }
@@ -326,7 +339,7 @@ bool HistoryDb::submit(Write w) {
 void HistoryDb::flush() {
   while (!queue_.empty()) {
     const int rc = write(queue_.front());
-    if (busy(rc)) {
+    if (waits(rc)) {
       last_busy_ = sqlite3_errstr(rc);
       return;
     }
