@@ -5,7 +5,6 @@
 #include <netinet/in.h>
 #include <pwd.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -33,29 +32,6 @@ int free_port() {
 
 namespace {
 
-// The child dies with this process even when it is killed (a test that hangs and is killed by
-// CTest must not leave a broker behind); only async-signal-safe calls after fork().
-pid_t spawn(const std::vector<std::string>& args, const std::string& log) {
-  std::vector<std::string> copy = args;
-  std::vector<char*> argv;
-  for (auto& a : copy) argv.push_back(&a[0]);
-  argv.push_back(nullptr);
-  const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-  if (fd < 0) return -1;
-  const pid_t parent = getpid();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (getppid() != parent) _exit(127);
-    dup2(fd, 1);
-    dup2(fd, 2);
-    execvp(argv[0], argv.data());
-    _exit(127);
-  }
-  close(fd);
-  return pid;
-}
-
 std::string user_name() {
   const passwd* pw = getpwuid(getuid());
   return pw ? pw->pw_name : "mosquitto";
@@ -74,7 +50,7 @@ std::string broker_program() {
 }
 
 int run_program(const std::vector<std::string>& argv) {
-  const pid_t pid = spawn(argv, klx_test::scratch_path("program.log"));
+  const pid_t pid = spawn_daemon(argv, klx_test::scratch_path("program.log"));
   int st = 0;
   if (pid < 0 || waitpid(pid, &st, 0) != pid) return -1;
   return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
@@ -97,7 +73,7 @@ Broker::~Broker() {
 }
 
 bool Broker::start() {
-  pid_ = spawn({broker_program(), "-c", dir_ + "/mosquitto.conf"}, dir_ + "/log");
+  pid_ = spawn_daemon({broker_program(), "-c", dir_ + "/mosquitto.conf"}, dir_ + "/log");
   if (pid_ < 0) return false;
   for (int i = 0; i < 500; ++i) {  // up to 5 s for a loaded machine
     const int fd = connect_local(port_);

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -34,29 +33,6 @@ int free_udp_port() {
   getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
   close(fd);
   return ntohs(a.sin_port);
-}
-
-// The child dies with the test even when the test is killed; only async-signal-safe calls
-// after fork().
-pid_t spawn(const std::vector<std::string>& args, const std::string& log) {
-  std::vector<std::string> copy = args;
-  std::vector<char*> argv;
-  for (auto& a : copy) argv.push_back(&a[0]);
-  argv.push_back(nullptr);
-  const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-  if (fd < 0) return -1;
-  const pid_t parent = getpid();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (getppid() != parent) _exit(127);
-    dup2(fd, 1);
-    dup2(fd, 2);
-    execvp(argv[0], argv.data());
-    _exit(127);
-  }
-  close(fd);
-  return pid;
 }
 
 void end(pid_t& pid) {
@@ -123,8 +99,9 @@ Daemons::~Daemons() {
 
 bool Daemons::start_snmpd() {
   std::remove(socket_.c_str());
-  snmpd_ = spawn({"snmpd", "-f", "-C", "-c", dir_ + "/snmpd.conf", "-Lf", dir_ + "/snmpd.log"},
-                 dir_ + "/snmpd.out");
+  snmpd_ =
+      spawn_daemon({"snmpd", "-f", "-C", "-c", dir_ + "/snmpd.conf", "-Lf", dir_ + "/snmpd.log"},
+                   dir_ + "/snmpd.out");
   return snmpd_ > 0 && wait_for([&] { return exists(socket_); }, std::chrono::seconds(10));
 }
 
@@ -132,9 +109,9 @@ void Daemons::stop_snmpd() { end(snmpd_); }
 
 bool Daemons::start_trapd() {
   const std::string log = dir_ + "/informs.log";
-  trapd_ = spawn({"snmptrapd", "-f", "-C", "-c", dir_ + "/snmptrapd.conf", "-On", "-Lf", log, "-F",
-                  "INFORM %v\n", "udp:127.0.0.1:" + std::to_string(trap_port_)},
-                 dir_ + "/snmptrapd.out");
+  trapd_ = spawn_daemon({"snmptrapd", "-f", "-C", "-c", dir_ + "/snmptrapd.conf", "-On", "-Lf", log,
+                         "-F", "INFORM %v\n", "udp:127.0.0.1:" + std::to_string(trap_port_)},
+                        dir_ + "/snmptrapd.out");
   return trapd_ > 0 && wait_for([&] { return exists(log); }, std::chrono::seconds(10));
 }
 

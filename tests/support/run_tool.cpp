@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -67,6 +68,29 @@ int wait_exit(pid_t pid) {
 }
 
 }  // namespace
+
+// Only async-signal-safe calls after fork(); the death signal is checked against a parent that
+// ended before prctl() took effect.
+pid_t spawn_daemon(const std::vector<std::string>& args, const std::string& log) {
+  std::vector<std::string> copy = args;
+  std::vector<char*> argv;
+  for (auto& a : copy) argv.push_back(&a[0]);
+  argv.push_back(nullptr);
+  const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+  if (fd < 0) return -1;
+  const pid_t parent = getpid();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(127);
+    dup2(fd, 1);
+    dup2(fd, 2);
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  close(fd);
+  return pid;
+}
 
 int connect_local(int port) {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);

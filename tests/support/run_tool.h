@@ -40,6 +40,10 @@ ToolRun stop_tool(Background& b);
 // Waits for the program to end by itself; its status and standard error.
 ToolRun finish_tool(Background& b);
 
+// A daemon for a test (a broker, snmpd): standard output and error appended to `log`; it dies
+// with the test process even when that is killed. The process id, or -1.
+pid_t spawn_daemon(const std::vector<std::string>& args, const std::string& log);
+
 // A TCP connection to `port` on the loopback address (a program's --listen), or -1.
 int connect_local(int port);
 
