@@ -182,18 +182,20 @@ TEST(HistoryDb, AFullDiskHoldsAlarmsBackUntilThereIsRoom) {
     tight.rlim_cur = 0;
     const auto previous = std::signal(SIGXFSZ, SIG_IGN);
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tight), 0);
+    // Writes within the files' present size still succeed: fill them until one must grow them.
+    for (int i = 0; i < 20000 && db->waiting() == 0; ++i)
+      db->save_record(7, 1700000000 + i, r.data(), r.size());
     const klx::AlarmTransition t{true, 2, "k1", "k1", "value", "name"};
-    db->save_alarm(7, 1700000001, t);
-    for (int i = 0; i < 5; ++i) db->save_record(7, 1700000002 + i, r.data(), r.size());
+    db->save_alarm(7, 1700100000, t);
+    for (int i = 0; i < 5; ++i) db->save_record(7, 1700100001 + i, r.data(), r.size());
     const size_t held = db->waiting();
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, previous);
     ASSERT_EQ(held, 3u) << "the writes were not held back";
-    EXPECT_EQ(db->finish(), 3u) << "three round records made room for the alarm";
+    EXPECT_EQ(db->finish(), 4u) << "four round records made room for the alarm";
     EXPECT_EQ(db->waiting(), 0u);
   }
   EXPECT_EQ(count_rows(file.path, "SELECT count(*) FROM alarm_events"), 1);
-  EXPECT_EQ(count_rows(file.path, "SELECT count(*) FROM history"), 2);
 }
 
 TEST(HistoryDb, UnopenablePathIsReported) {
