@@ -1,6 +1,8 @@
 // The history's tiers: minute and hour aggregates from the site model's values (absent values
 // left out), each tier pruned after its time, the size cap, the upgrade of an old database, the
 // size after a year, and the trends read back.
+#ifdef KLX_HAVE_RUNNER  // the site daemon and the store: not in the controller build
+
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -299,3 +301,5 @@ TEST(HistoryConfig, TiersAndCapAreReadAndBounded) {
 }
 
 }  // namespace
+
+#endif  // KLX_HAVE_RUNNER
