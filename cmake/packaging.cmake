@@ -64,10 +64,11 @@ endif()
 
 if(CMAKE_CROSSCOMPILING)
   # dpkg-shlibdeps cannot see the target's libraries (they are not installed as packages here), so
-  # the runtime packages are named: glibc 2.33 (stat and fstat) and GCC 11's libstdc++ are the
-  # newest symbol versions the libraries use; scripts/package checks the glibc one against them.
+  # the runtime packages are named: glibc 2.34 (dlopen, which the host library's plug-in loader
+  # calls) and GCC 11's libstdc++ are the newest symbol versions the libraries use;
+  # scripts/package checks the glibc one against them.
   set(CPACK_DEBIAN_PACKAGE_DEPENDS
-      "libc6 (>= 2.33), libgcc-s1 (>= 3.0), libstdc++6 (>= 11), libjsoncpp25 (>= 1.9.5)")
+      "libc6 (>= 2.34), libgcc-s1 (>= 3.0), libstdc++6 (>= 11), libjsoncpp25 (>= 1.9.5)")
 else()
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   # The host library ships in this package; dpkg-shlibdeps must not look for it elsewhere.
