@@ -18,17 +18,7 @@
 
 namespace mqtt_test {
 
-int free_port() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  close(fd);
-  return ntohs(a.sin_port);
-}
+int free_port() { return free_local_port(SOCK_STREAM); }
 
 namespace {
 

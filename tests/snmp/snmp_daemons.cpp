@@ -23,18 +23,6 @@ const char* kUser = "klxread";
 const char* kAuth = "auth-pass-2026";
 const char* kPriv = "priv-pass-2026";
 
-int free_udp_port() {
-  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  close(fd);
-  return ntohs(a.sin_port);
-}
-
 void end(pid_t& pid) {
   if (pid <= 0) return;
   kill(pid, SIGTERM);
@@ -71,8 +59,8 @@ Output run(const std::vector<std::string>& argv) {
 
 Daemons::Daemons()
     : dir_(klx_test::scratch_path("snmp")),
-      agent_port_(free_udp_port()),
-      trap_port_(free_udp_port()) {
+      agent_port_(free_local_port(SOCK_DGRAM)),
+      trap_port_(free_local_port(SOCK_DGRAM)) {
   mkdir(dir_.c_str(), 0700);
   mkdir((dir_ + "/agentx").c_str(), 0750);
   mkdir((dir_ + "/state").c_str(), 0700);

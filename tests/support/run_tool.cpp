@@ -92,6 +92,18 @@ pid_t spawn_daemon(const std::vector<std::string>& args, const std::string& log)
   return pid;
 }
 
+int free_local_port(int type) {
+  const int fd = socket(AF_INET, type, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  close(fd);
+  return ntohs(a.sin_port);
+}
+
 int connect_local(int port) {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in a{};

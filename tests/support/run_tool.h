@@ -44,6 +44,10 @@ ToolRun finish_tool(Background& b);
 // with the test process even when that is killed. The process id, or -1.
 pid_t spawn_daemon(const std::vector<std::string>& args, const std::string& log);
 
+// A port on the loopback address that is free now, for a socket of `type` (SOCK_STREAM,
+// SOCK_DGRAM).
+int free_local_port(int type);
+
 // A TCP connection to `port` on the loopback address (a program's --listen), or -1.
 int connect_local(int port);
 
