@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "config.h"
+#include "export_setup.h"
 #include "export_sink.h"
 #include "host_events.h"
 #include "hub.h"
@@ -22,12 +23,10 @@
 #include "klx/poll_loop.h"
 #include "klx/round_diagnosis.h"
 #include "klx/site_model.h"
-#include "mqtt_sink.h"
 #include "ops_sinks.h"
 #include "ports.h"
 #include "process_guard.h"
 #include "service_notify.h"
-#include "snmp_setup.h"
 #include "summary.h"
 
 namespace klxhost {

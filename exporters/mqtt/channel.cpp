@@ -3,6 +3,7 @@
 #include <mqtt_protocol.h>
 #include <netdb.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -27,9 +28,9 @@ constexpr size_t kMaxLines = 32;
 // The largest packet the broker may send us (MQTT v5, in CONNECT): we only read "online" on the
 // status topic, so a big message there is the broker's to drop, not ours to buffer.
 constexpr uint32_t kMaxIncomingPacket = 4096;
-// The network loop's wait for the socket: also how long a queued message may wait to be handed
-// over, since the poll loop never calls into libmosquitto itself.
-constexpr int kLoopWait = 50;
+// The network side's longest wait when nothing happens: keep-alive and retries are looked at this
+// often. A queued message wakes it at once.
+constexpr int kIdleWait = 1000;
 // How long a first TCP connection may take before the attempt counts as failed.
 constexpr std::chrono::seconds kProbeLimit{10};
 
@@ -92,6 +93,7 @@ MqttChannel::MqttChannel(ChannelParams p)
 MqttChannel::~MqttChannel() {
   stop(std::chrono::steady_clock::now());
   if (mosq_) mosquitto_destroy(mosq_);
+  if (wake_fd_ >= 0) close(wake_fd_);
 }
 
 bool MqttChannel::start(std::string& error) {
@@ -105,6 +107,11 @@ bool MqttChannel::start(std::string& error) {
   mosquitto_publish_callback_set(mosq_, on_publish);
   mosquitto_message_callback_set(mosq_, on_message);
   mosquitto_log_callback_set(mosq_, on_log);
+  wake_fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (wake_fd_ < 0) {
+    error = std::string("eventfd: ") + std::strerror(errno);
+    return false;
+  }
   thread_ = std::thread([this] { run(); });
   return true;
 }
@@ -167,7 +174,7 @@ void MqttChannel::run() {
   while (!stop_) {
     if (rc == MOSQ_ERR_SUCCESS) {
       publish_waiting();
-      rc = mosquitto_loop(mosq_, kLoopWait, 1);
+      rc = serve();
       err = errno;
     }
     if (rc == MOSQ_ERR_SUCCESS || stop_) continue;
@@ -190,6 +197,31 @@ void MqttChannel::run() {
   // Let the DISCONNECT go out: a connection that just vanishes makes the broker publish the last
   // will after the host's own "offline".
   for (int i = 0; i < 5 && rc == MOSQ_ERR_SUCCESS; ++i) rc = mosquitto_loop(mosq_, 100, 1);
+}
+
+// One pass over the connection, as mosquitto_loop() makes it, except that the wait also ends
+// when the poll loop queues a message: what a round queues goes out at once, and an idle
+// connection costs one wake-up a second.
+int MqttChannel::serve() {
+  const int sock = mosquitto_socket(mosq_);
+  if (sock < 0) return MOSQ_ERR_NO_CONN;
+  pollfd fds[2] = {{sock, POLLIN, 0}, {wake_fd_, POLLIN, 0}};
+  if (mosquitto_want_write(mosq_)) fds[0].events |= POLLOUT;
+  if (poll(fds, 2, kIdleWait) < 0) return errno == EINTR ? MOSQ_ERR_SUCCESS : MOSQ_ERR_ERRNO;
+  uint64_t woken;
+  if ((fds[1].revents & POLLIN) && read(wake_fd_, &woken, sizeof woken) < 0) woken = 0;
+  int rc = MOSQ_ERR_SUCCESS;
+  if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) rc = mosquitto_loop_read(mosq_, 1);
+  if (rc == MOSQ_ERR_SUCCESS && mosquitto_socket(mosq_) >= 0 && mosquitto_want_write(mosq_))
+    rc = mosquitto_loop_write(mosq_, 1);
+  return rc == MOSQ_ERR_SUCCESS ? mosquitto_loop_misc(mosq_) : rc;
+}
+
+void MqttChannel::wake() {
+  const uint64_t one = 1;
+  if (wake_fd_ >= 0 && write(wake_fd_, &one, sizeof one) < 0) {
+    // Full (2^64 - 2 wake-ups unread): the thread is awake anyway.
+  }
 }
 
 // Says why the connection failed or ended (a refusal was said from the CONNACK callback).
@@ -346,24 +378,33 @@ void MqttChannel::report(const std::string& what, bool retrying) {
 }
 
 void MqttChannel::put_ordered(MqttMessage m, uint64_t tag) {
-  std::lock_guard<std::mutex> lock(mu_);
-  outbox_.put_ordered(std::move(m), tag);
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    outbox_.put_ordered(std::move(m), tag);
+  }
+  wake();
 }
 
 void MqttChannel::put_latest(MqttMessage m) {
-  std::lock_guard<std::mutex> lock(mu_);
-  outbox_.put_latest(std::move(m));
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    outbox_.put_latest(std::move(m));
+  }
+  wake();
 }
 
 void MqttChannel::put_sticky(MqttMessage m) {
-  std::lock_guard<std::mutex> lock(mu_);
-  const auto it = sticky_.find(m.topic);
-  if (it != sticky_.end() && it->second == m.payload) return;
-  if (m.payload.empty())
-    sticky_.erase(m.topic);
-  else
-    sticky_[m.topic] = m.payload;
-  outbox_.put_latest(std::move(m));
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    const auto it = sticky_.find(m.topic);
+    if (it != sticky_.end() && it->second == m.payload) return;
+    if (m.payload.empty())
+      sticky_.erase(m.topic);
+    else
+      sticky_[m.topic] = m.payload;
+    outbox_.put_latest(std::move(m));
+  }
+  wake();
 }
 
 void MqttChannel::remember(MqttMessage m) {
@@ -407,6 +448,7 @@ void MqttChannel::stop(std::chrono::steady_clock::time_point deadline) {
   mosquitto_disconnect(mosq_);  // queued before the thread may see `stop_`
   stop_ = true;
   cv_.notify_all();
+  wake();
   thread_.join();
 }
 

@@ -97,6 +97,8 @@ class MqttChannel {
   void connected(int rc);
   void report(const std::string& what, bool retrying = true);
   std::string logged_error();
+  int serve();
+  void wake();
   void publish_waiting();
   bool hand_over(const MqttMessage& m, bool ordered, uint64_t tag);
   void wait_backoff(std::chrono::seconds delay);
@@ -104,6 +106,7 @@ class MqttChannel {
   ChannelParams p_;
   mosquitto* mosq_ = nullptr;
   std::thread thread_;
+  int wake_fd_ = -1;  // an eventfd: the poll loop queued something
   std::atomic<bool> stop_{false};
   std::atomic<unsigned> connections_{0};
   bool first_done_ = false;  // the CONNECT properties are set (network thread only)

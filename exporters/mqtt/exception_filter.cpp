@@ -36,17 +36,30 @@ bool ExceptionFilter::moved(Quantity q, const PointValue& last, const PointValue
   return band <= 0 ? true : delta > band;
 }
 
-bool ExceptionFilter::offer(const std::string& object, Quantity q, const PointValue& v,
-                            double now_s) {
+void ExceptionFilter::reshape(const std::vector<std::string>& objects) {
+  std::vector<std::optional<Published>> last(objects.size());
+  for (size_t i = 0; i < objects.size(); ++i)
+    for (size_t j = 0; j < objects_.size(); ++j)
+      if (objects_[j] == objects[i]) last[i] = std::move(last_[j]);
+  objects_ = objects;
+  last_ = std::move(last);
+}
+
+void ExceptionFilter::forget_all() {
+  for (auto& l : last_) l.reset();
+}
+
+bool ExceptionFilter::offer(size_t index, Quantity q, const PointValue& v, double now_s) {
+  if (index >= last_.size()) return true;  // not in the list: nothing to compare with
+  std::optional<Published>& last = last_[index];
   const double heartbeat = q == Quantity::discrete ? s_.state_heartbeat_s : s_.heartbeat_s;
-  const auto it = last_.find(object);
-  bool send = it == last_.end() || heartbeat <= 0 || moved(q, it->second.value, v);
+  bool send = !last || heartbeat <= 0 || moved(q, last->value, v);
   // A clock that went back counts as an expired heartbeat: better once too often than stale.
   if (!send) {
-    const double age = now_s - it->second.at;
+    const double age = now_s - last->at;
     send = age >= heartbeat || age < 0;
   }
-  if (send) last_[object] = Published{v, now_s};
+  if (send) last = Published{v, now_s};
   return send;
 }
 

@@ -5,9 +5,9 @@
 // discrete value (a count, a state, a switch or alarm byte) goes at once on any change. No clock
 // is read here: the caller passes the time, so tests move it by hand.
 
-#include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace klxhost {
 
@@ -45,17 +45,20 @@ struct PointValue {
   bool operator==(const PointValue& o) const { return number == o.number && text == o.text; }
 };
 
+// Values are addressed by their place in the device's list of objects, so that a round costs no
+// lookup by name; `reshape` carries what was published over to a new list, by object.
 class ExceptionFilter {
  public:
   explicit ExceptionFilter(ExceptionSettings s) : s_(s) {}
 
-  // True when `object` must be published now at `now_s` (seconds on any steady scale); the
-  // value is then taken as published.
-  bool offer(const std::string& object, Quantity q, const PointValue& v, double now_s);
-  // Everything goes again at its next offer (a reconnection, a change of structure).
-  void forget_all() { last_.clear(); }
-  // A value that no longer exists.
-  void forget(const std::string& object) { last_.erase(object); }
+  // The objects now in use, in the order `offer` addresses them. An object that is no longer in
+  // the list is forgotten; one that stays keeps what was published of it.
+  void reshape(const std::vector<std::string>& objects);
+  // True when value `index` of the list must be published now at `now_s` (seconds on any steady
+  // scale); the value is then taken as published.
+  bool offer(size_t index, Quantity q, const PointValue& v, double now_s);
+  // Everything goes again at its next offer (a reconnection).
+  void forget_all();
 
   const ExceptionSettings& settings() const { return s_; }
 
@@ -67,7 +70,8 @@ class ExceptionFilter {
   bool moved(Quantity q, const PointValue& last, const PointValue& now) const;
 
   ExceptionSettings s_;
-  std::map<std::string, Published> last_;
+  std::vector<std::string> objects_;
+  std::vector<std::optional<Published>> last_;  // by index in objects_
 };
 
 }  // namespace klxhost

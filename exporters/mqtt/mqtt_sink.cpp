@@ -106,10 +106,12 @@ struct Device {
   std::set<std::string> alarm_sent;                // keys whose state the broker has
   std::map<std::string, klx::ActiveAlarm> active;  // for a round without a model
   ExceptionFilter filter;
-  std::vector<std::string> objects;  // the value topics in use; the device's structure
-  std::vector<Point> shape;          // their points, as the discovery configs describe them
+  std::vector<PointSource> sources;  // the device's structure: where its values live
+  std::vector<PointSource> now;      // this round's, kept to save an allocation per round
+  std::vector<std::string> objects;  // the value topics in use, by source
   bool shaped = false;
-  std::map<std::string, std::string> configs;  // discovery configs sent
+  std::set<std::string> configs;  // the topics of the discovery configs sent (the channel keeps
+                                  // their payloads for reconnections)
   bool started = false;
   double state_at = 0;  // when the state document was last sent
   unsigned connections = 0;
@@ -157,8 +159,8 @@ class MqttSink : public ExportSink {
     klx::DeviceModel own;
     const klx::DeviceModel& m = e.model ? *e.model : fallback_model(*d, e, own);
     const double now = static_cast<double>(e.time);
-    const std::vector<Point> points = device_points(m);
-    const bool reshaped = restructure(e.data_id, *d, points);
+    point_sources(m, d->now);
+    const bool reshaped = restructure(e.data_id, *d);
     const unsigned connections = channel_->connections();
     if (connections != d->connections) {
       // After a reconnection the broker may have lost what it retained: everything again.
@@ -166,9 +168,12 @@ class MqttSink : public ExportSink {
       if (connections > 1) d->filter.forget_all(), d->state_at = -1e18;
       d->connections = connections;
     }
-    for (const Point& p : points)
-      if (d->filter.offer(p.object, p.quantity, p.value, now))
-        channel_->put_latest({names_.value(e.data_id, p.object), point_payload(p.value)});
+    for (size_t i = 0; i < d->sources.size(); ++i) {
+      const PointSource& s = d->sources[i];
+      const PointValue v = point_value(s, m.plant);
+      if (d->filter.offer(i, quantity_of(s), v, now))
+        channel_->put_latest({names_.value(e.data_id, d->objects[i]), point_payload(v)});
+    }
     const double heartbeat = exception_.state_heartbeat_s;
     if (reshaped || heartbeat <= 0 || now - d->state_at >= heartbeat || now < d->state_at) {
       d->state_at = now;
@@ -218,7 +223,10 @@ class MqttSink : public ExportSink {
     if (d && !e.up) set_online(e.data_id, *d, false);
   }
 
-  void loop_pass(std::chrono::steady_clock::time_point) override {
+  // Acknowledgements and silent devices are looked at once a second, not on every pass.
+  void loop_pass(std::chrono::steady_clock::time_point at) override {
+    if (at < next_look_) return;
+    next_look_ = at + std::chrono::seconds(1);
     settle();
     const std::time_t now = std::time(nullptr);
     for (auto& d : devices_)
@@ -280,18 +288,16 @@ class MqttSink : public ExportSink {
 
   // Values that no longer exist (modules beyond the count, a panel gone) are deleted from the
   // broker, and the discovery configs follow. True when the structure changed.
-  bool restructure(uint32_t data_id, Device& d, const std::vector<Point>& points) {
+  bool restructure(uint32_t data_id, Device& d) {
+    if (d.shaped && d.now == d.sources) return false;
     std::vector<std::string> objects;
-    for (const Point& p : points) objects.push_back(p.object);
-    if (objects == d.objects && d.shaped) return false;
+    for (const PointSource& s : d.now) objects.push_back(describe(s).object);
     const std::set<std::string> now(objects.begin(), objects.end());
     for (const auto& o : d.objects)
-      if (!now.count(o)) {
-        d.filter.forget(o);
-        channel_->put_latest({names_.value(data_id, o), ""});
-      }
+      if (!now.count(o)) channel_->put_latest({names_.value(data_id, o), ""});
+    d.filter.reshape(objects);
+    d.sources = d.now;
     d.objects = std::move(objects);
-    d.shape = points;
     d.shaped = true;
     send_discovery(data_id, d);
     return true;
@@ -329,11 +335,16 @@ class MqttSink : public ExportSink {
     if (!discovery_ || !d.shaped) return;
     std::vector<AlarmEntity> alarms;
     for (const auto& a : d.alarms) alarms.push_back({a.first, a.second});
-    auto configs = discovery_configs(names_, data_id, d.shape, alarms);
+    std::vector<Point> shape;
+    for (const PointSource& s : d.sources) shape.push_back(describe(s));
+    const auto configs = discovery_configs(names_, data_id, shape, alarms);
     for (const auto& old : d.configs)
-      if (!configs.count(old.first)) channel_->put_sticky({old.first, ""});
-    for (const auto& c : configs) channel_->put_sticky({c.first, c.second});
-    d.configs = std::move(configs);
+      if (!configs.count(old)) channel_->put_sticky({old, ""});
+    d.configs.clear();
+    for (const auto& c : configs) {
+      d.configs.insert(c.first);
+      channel_->put_sticky({c.first, c.second});
+    }
   }
 
   void set_online(uint32_t data_id, Device& d, bool online) {
@@ -349,6 +360,7 @@ class MqttSink : public ExportSink {
   AlarmLedger ledger_;
   bool has_db_;
   std::map<uint32_t, Device> devices_;
+  std::chrono::steady_clock::time_point next_look_{};
 };
 
 ChannelParams channel_params(const MqttPlan& plan, const TopicNames& names, size_t devices) {
@@ -369,13 +381,10 @@ ChannelParams channel_params(const MqttPlan& plan, const TopicNames& names, size
 
 }  // namespace
 
-MqttPlan plan_mqtt(const Options& o, const MqttSettings& configured) {
+MqttPlan plan_mqtt(const MqttSettings& settings) {
   MqttPlan plan;
   MqttSettings& s = plan.settings;
-  s = configured;
-  if (!o.mqtt_url.empty()) s.url = o.mqtt_url;
-  if (!o.mqtt_ca.empty()) s.ca_file = o.mqtt_ca;
-  if (!o.mqtt_password_file.empty()) s.password_file = o.mqtt_password_file;
+  s = settings;
   if (s.url.empty()) return plan;
   std::string error;
   if (!parse_mqtt_url(s.url, plan.url, error))
@@ -396,30 +405,19 @@ MqttPlan plan_mqtt(const Options& o, const MqttSettings& configured) {
   return plan;
 }
 
-int open_mqtt(const Options& o, const SiteConfig& site, klx::HistoryDb* db,
-              std::vector<std::unique_ptr<ExportSink>>& sinks, std::vector<ExportSink*>& list) {
-  MqttPlan plan;
-  try {
-    plan = plan_mqtt(o, site.mqtt);
-  } catch (const ConfigError& e) {
-    std::cerr << "klx-host: " << e.what() << "\n";
-    return kExitUsage;
-  }
-  if (plan.settings.url.empty()) return kExitOk;
+std::unique_ptr<ExportSink> start_mqtt(const MqttSettings& settings, const SiteConfig& site,
+                                       klx::HistoryDb* db) {
+  const MqttPlan plan = plan_mqtt(settings);
+  if (plan.settings.url.empty()) return nullptr;
   const MqttSettings& s = plan.settings;
   TopicNames names{s.prefix, s.site, s.discovery_prefix};
   auto channel = std::make_unique<MqttChannel>(channel_params(plan, names, site.devices.size()));
   std::string error;
-  if (!channel->start(error)) {
-    std::cerr << "klx-host: MQTT: " << error << "\n";
-    return kExitUsage;
-  }
+  if (!channel->start(error)) throw ConfigError("MQTT: " + error);
   auto sink = std::make_unique<MqttSink>(std::move(channel), names, s, db);
   for (const DeviceConfig& d : site.devices) sink->add(d);
   sink->start();
-  list.push_back(sink.get());
-  sinks.push_back(std::move(sink));
-  return kExitOk;
+  return sink;
 }
 
 }  // namespace klxhost

@@ -10,23 +10,22 @@
 
 #include "config.h"
 #include "export_sink.h"
-#include "runner.h"
 
 namespace klxhost {
 
-// The settings in force: the configuration's "mqtt" object with the command line's options over
-// it. Throws ConfigError when they cannot be used (bad URL, unreadable password file, ...).
+// The settings in force, checked and completed (the site name defaults to the host's name).
+// Throws ConfigError when they cannot be used (bad URL, unreadable password file, ...).
 struct MqttPlan {
   MqttSettings settings;
   MqttUrl url;
   std::string password;
 };
-MqttPlan plan_mqtt(const Options& o, const MqttSettings& configured);
+MqttPlan plan_mqtt(const MqttSettings& settings);
 
-// Adds the MQTT sink when a broker is configured; an exit code, with the reason on standard
-// error, when the settings cannot be used.
-// `db` (may be null) keeps undelivered alarm transitions over restarts.
-int open_mqtt(const Options& o, const SiteConfig& site, klx::HistoryDb* db,
-              std::vector<std::unique_ptr<ExportSink>>& sinks, std::vector<ExportSink*>& list);
+// The MQTT sink, connecting in the background; null when no broker is configured. Throws
+// ConfigError when the settings cannot be used. `db` (may be null) keeps undelivered alarm
+// transitions over restarts.
+std::unique_ptr<ExportSink> start_mqtt(const MqttSettings& settings, const SiteConfig& site,
+                                       klx::HistoryDb* db);
 
 }  // namespace klxhost

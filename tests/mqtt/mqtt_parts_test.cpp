@@ -174,9 +174,24 @@ TEST(ExceptionFilter, DeadbandsHeartbeatsAndEveryRound) {
   };
   for (const auto& c : cases) {
     ExceptionFilter f(c.s);
+    f.reshape({"x"});
     for (const Step& s : c.steps)
-      EXPECT_EQ(f.offer("x", c.q, s.v, s.t), s.sent) << c.what << " at " << s.t;
+      EXPECT_EQ(f.offer(0, c.q, s.v, s.t), s.sent) << c.what << " at " << s.t;
   }
+}
+
+// A module added before the others moves every index: what was published follows its object.
+TEST(MqttExceptionFilter, ReshapeKeepsWhatWasPublishedByObject) {
+  ExceptionFilter f(ExceptionSettings{});
+  const PointValue v{230.0, {}};
+  f.reshape({"a", "b"});
+  EXPECT_TRUE(f.offer(0, Quantity::ac_voltage, v, 0));
+  EXPECT_TRUE(f.offer(1, Quantity::ac_voltage, v, 0));
+  f.reshape({"c", "b"});
+  EXPECT_TRUE(f.offer(0, Quantity::ac_voltage, v, 1));   // new
+  EXPECT_FALSE(f.offer(1, Quantity::ac_voltage, v, 1));  // kept
+  f.reshape({"a"});
+  EXPECT_TRUE(f.offer(0, Quantity::ac_voltage, v, 2));  // forgotten when it went away
 }
 
 // What a restart finds in the database: undelivered transitions in order with their numbers,

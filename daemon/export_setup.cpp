@@ -1,10 +1,29 @@
-#include "snmp_setup.h"
+#include "export_setup.h"
 
 #include <iostream>
 
+#include "mqtt_sink.h"
 #include "snmp_sink.h"
 
 namespace klxhost {
+
+int open_mqtt(const Options& o, const SiteConfig& site, klx::HistoryDb* db,
+              std::vector<std::unique_ptr<ExportSink>>& sinks, std::vector<ExportSink*>& list) {
+  MqttSettings s = site.mqtt;
+  if (!o.mqtt_url.empty()) s.url = o.mqtt_url;
+  if (!o.mqtt_ca.empty()) s.ca_file = o.mqtt_ca;
+  if (!o.mqtt_password_file.empty()) s.password_file = o.mqtt_password_file;
+  try {
+    if (auto sink = start_mqtt(s, site, db)) {
+      list.push_back(sink.get());
+      sinks.push_back(std::move(sink));
+    }
+  } catch (const ConfigError& e) {
+    std::cerr << "klx-host: " << e.what() << "\n";
+    return kExitUsage;
+  }
+  return kExitOk;
+}
 
 int open_snmp(const Options& o, const SiteConfig& site,
               std::vector<std::unique_ptr<ExportSink>>& sinks, std::vector<ExportSink*>& list) {
