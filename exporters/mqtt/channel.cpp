@@ -217,6 +217,8 @@ int MqttChannel::serve() {
   return rc == MOSQ_ERR_SUCCESS ? mosquitto_loop_misc(mosq_) : rc;
 }
 
+// The network side empties the outbox before it waits (or waits for acknowledgements with the
+// window full), so a wake-up is only needed when a message lands in an empty outbox.
 void MqttChannel::wake() {
   const uint64_t one = 1;
   if (wake_fd_ >= 0 && write(wake_fd_, &one, sizeof one) < 0) {
@@ -378,33 +380,30 @@ void MqttChannel::report(const std::string& what, bool retrying) {
 }
 
 void MqttChannel::put_ordered(MqttMessage m, uint64_t tag) {
-  {
-    std::lock_guard<std::mutex> lock(mu_);
-    outbox_.put_ordered(std::move(m), tag);
-  }
-  wake();
+  std::lock_guard<std::mutex> lock(mu_);
+  const bool idle = outbox_.waiting() == 0;
+  outbox_.put_ordered(std::move(m), tag);
+  if (idle) wake();
 }
 
 void MqttChannel::put_latest(MqttMessage m) {
-  {
-    std::lock_guard<std::mutex> lock(mu_);
-    outbox_.put_latest(std::move(m));
-  }
-  wake();
+  std::lock_guard<std::mutex> lock(mu_);
+  const bool idle = outbox_.waiting() == 0;
+  outbox_.put_latest(std::move(m));
+  if (idle) wake();
 }
 
 void MqttChannel::put_sticky(MqttMessage m) {
-  {
-    std::lock_guard<std::mutex> lock(mu_);
-    const auto it = sticky_.find(m.topic);
-    if (it != sticky_.end() && it->second == m.payload) return;
-    if (m.payload.empty())
-      sticky_.erase(m.topic);
-    else
-      sticky_[m.topic] = m.payload;
-    outbox_.put_latest(std::move(m));
-  }
-  wake();
+  std::lock_guard<std::mutex> lock(mu_);
+  const auto it = sticky_.find(m.topic);
+  if (it != sticky_.end() && it->second == m.payload) return;
+  if (m.payload.empty())
+    sticky_.erase(m.topic);
+  else
+    sticky_[m.topic] = m.payload;
+  const bool idle = outbox_.waiting() == 0;
+  outbox_.put_latest(std::move(m));
+  if (idle) wake();
 }
 
 void MqttChannel::remember(MqttMessage m) {

@@ -5,6 +5,7 @@
 // discrete value (a count, a state, a switch or alarm byte) goes at once on any change. No clock
 // is read here: the caller passes the time, so tests move it by hand.
 
+#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,11 +39,15 @@ struct ExceptionSettings {
 // The band of a measured value around `last`.
 double deadband_of(const Deadbands& d, Quantity q, double last);
 
-// One published value: a number (absent when the plant did not report it) or a text.
+// One published value: a number (absent when the plant did not report it) or a text, one of the
+// model's own names ("running"), which outlive any value.
 struct PointValue {
   std::optional<double> number;
-  std::string text;  // a discrete value's text ("running"); empty for a number
-  bool operator==(const PointValue& o) const { return number == o.number && text == o.text; }
+  const char* text = nullptr;
+  bool operator==(const PointValue& o) const {
+    return number == o.number &&
+           (text == o.text || (text && o.text && std::strcmp(text, o.text) == 0));
+  }
 };
 
 // Values are addressed by their place in the device's list of objects, so that a round costs no

@@ -15,7 +15,7 @@ PointValue number(Quantity q, const Reading& r) {
   return v;
 }
 
-PointValue count(unsigned n) { return PointValue{static_cast<double>(n), {}}; }
+PointValue count(unsigned n) { return PointValue{static_cast<double>(n), nullptr}; }
 
 void add(std::vector<PointSource>& out, S::Kind kind, size_t at = 0, unsigned number = 0,
          unsigned sub = 0) {
@@ -250,7 +250,7 @@ double published_number(Quantity q, double v) {
 }
 
 std::string point_payload(const PointValue& v) {
-  if (!v.text.empty()) return v.text;
+  if (v.text) return v.text;
   if (!v.number || !std::isfinite(*v.number)) return "None";
   char buf[32];
   std::snprintf(buf, sizeof buf, "%.10g", *v.number);

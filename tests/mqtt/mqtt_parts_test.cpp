@@ -131,7 +131,7 @@ TEST(ExceptionFilter, DeadbandsHeartbeatsAndEveryRound) {
   rbe.state_heartbeat_s = 3600;
   ExceptionSettings every;
   every.heartbeat_s = 0;
-  const auto n = [](double v) { return PointValue{v, {}}; };
+  const auto n = [](double v) { return PointValue{v, nullptr}; };
   const PointValue none{}, running{std::nullopt, "running"}, failed{std::nullopt, "failed"};
   struct Step {
     double t;
@@ -183,7 +183,7 @@ TEST(ExceptionFilter, DeadbandsHeartbeatsAndEveryRound) {
 // A module added before the others moves every index: what was published follows its object.
 TEST(MqttExceptionFilter, ReshapeKeepsWhatWasPublishedByObject) {
   ExceptionFilter f(ExceptionSettings{});
-  const PointValue v{230.0, {}};
+  const PointValue v{230.0, nullptr};
   f.reshape({"a", "b"});
   EXPECT_TRUE(f.offer(0, Quantity::ac_voltage, v, 0));
   EXPECT_TRUE(f.offer(1, Quantity::ac_voltage, v, 0));
