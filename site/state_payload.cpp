@@ -114,12 +114,23 @@ Json::Value state_payload(const klx::DeviceModel& model, unsigned round, std::ti
   return out;
 }
 
-std::string compact_json(const Json::Value& v) {
+namespace {
+
+Json::StreamWriterBuilder compact_writer() {
   Json::StreamWriterBuilder w;
   w["indentation"] = "";
   w["emitUTF8"] = true;
   w["precision"] = 15;  // the float texts are at most 9 digits: 15 keeps them as they are
-  return Json::writeString(w, v);
+  return w;
+}
+
+}  // namespace
+
+// The builder is made once: its settings cost more than a short document (a host's start
+// writes thousands of discovery configs). Only const members are called, from any thread.
+std::string compact_json(const Json::Value& v) {
+  static const Json::StreamWriterBuilder writer = compact_writer();
+  return Json::writeString(writer, v);
 }
 
 }  // namespace klxhost

@@ -28,11 +28,9 @@ Json::Value device_block(const TopicNames& names, uint32_t data_id) {
   return d;
 }
 
-Json::Value common(const TopicNames& names, uint32_t data_id, const std::string& object,
-                   const std::string& name) {
+// What every config of one device shares, built once per device.
+Json::Value device_base(const TopicNames& names, uint32_t data_id) {
   Json::Value c;
-  c["name"] = name;
-  c["unique_id"] = names.node_id(data_id) + "_" + object;
   // Available while both the host's connection and the device are.
   for (const std::string& topic : {names.bridge_availability(), names.availability(data_id)})
     c["availability"].append(Json::Value(Json::objectValue))["topic"] = topic;
@@ -43,14 +41,23 @@ Json::Value common(const TopicNames& names, uint32_t data_id, const std::string&
   return c;
 }
 
+Json::Value common(const Json::Value& base, const TopicNames& names, uint32_t data_id,
+                   const std::string& object, const std::string& name) {
+  Json::Value c = base;
+  c["name"] = name;
+  c["unique_id"] = names.node_id(data_id) + "_" + object;
+  return c;
+}
+
 std::string config_topic(const TopicNames& names, uint32_t data_id, const char* component,
                          const std::string& object) {
   return names.discovery_prefix + "/" + component + "/" + names.node_id(data_id) + "/" + object +
          "/config";
 }
 
-Json::Value sensor(const TopicNames& names, uint32_t data_id, const Point& p) {
-  Json::Value c = common(names, data_id, p.object, p.name);
+Json::Value sensor(const Json::Value& base, const TopicNames& names, uint32_t data_id,
+                   const Point& p) {
+  Json::Value c = common(base, names, data_id, p.object, p.name);
   c["state_topic"] = names.value(data_id, p.object);
   if (!p.device_class.empty()) c["device_class"] = p.device_class;
   if (!p.unit.empty()) c["unit_of_measurement"] = p.unit;
@@ -60,8 +67,9 @@ Json::Value sensor(const TopicNames& names, uint32_t data_id, const Point& p) {
   return c;
 }
 
-Json::Value alarm(const TopicNames& names, uint32_t data_id, const AlarmEntity& a) {
-  Json::Value c = common(names, data_id, "alarm_" + object_id(a.key),
+Json::Value alarm(const Json::Value& base, const TopicNames& names, uint32_t data_id,
+                  const AlarmEntity& a) {
+  Json::Value c = common(base, names, data_id, "alarm_" + object_id(a.key),
                          a.name.empty() ? "Alarm " + a.key : a.name);
   c["state_topic"] = names.alarm(data_id, a.key);
   c["value_template"] = "{{ 'ON' if value_json.active else 'OFF' }}";
@@ -72,8 +80,8 @@ Json::Value alarm(const TopicNames& names, uint32_t data_id, const AlarmEntity& 
 
 // Its state is the device's availability itself, so it reads "off" (not "unavailable") while
 // the device is away: it depends only on the host's connection.
-Json::Value connectivity(const TopicNames& names, uint32_t data_id) {
-  Json::Value c = common(names, data_id, "connectivity", "Connection");
+Json::Value connectivity(const Json::Value& base, const TopicNames& names, uint32_t data_id) {
+  Json::Value c = common(base, names, data_id, "connectivity", "Connection");
   c.removeMember("availability_mode");
   c["availability"] = Json::Value(Json::arrayValue);
   c["availability"].append(Json::Value(Json::objectValue))["topic"] = names.bridge_availability();
@@ -91,13 +99,15 @@ std::map<std::string, std::string> discovery_configs(const TopicNames& names, ui
                                                      const std::vector<Point>& points,
                                                      const std::vector<AlarmEntity>& alarms) {
   std::map<std::string, std::string> out;
+  const Json::Value base = device_base(names, data_id);
   for (const Point& p : points)
-    out[config_topic(names, data_id, "sensor", p.object)] = compact_json(sensor(names, data_id, p));
+    out[config_topic(names, data_id, "sensor", p.object)] =
+        compact_json(sensor(base, names, data_id, p));
   for (const AlarmEntity& a : alarms)
     out[config_topic(names, data_id, "binary_sensor", "alarm_" + object_id(a.key))] =
-        compact_json(alarm(names, data_id, a));
+        compact_json(alarm(base, names, data_id, a));
   out[config_topic(names, data_id, "binary_sensor", "connectivity")] =
-      compact_json(connectivity(names, data_id));
+      compact_json(connectivity(base, names, data_id));
   return out;
 }
 
