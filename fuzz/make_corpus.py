@@ -210,6 +210,49 @@ def record_seeds():
     yield 'fields', bytes([2]) + record_fields_json()
 
 
+# klx-scan's conversation with one address, as fuzz_scan reads it: the address, then per command
+# a kind byte (bits 0-1: 0 answer, 1 no answer, 2 damaged, 3 line lost; bit 2: a VER byte
+# follows, bit 3: an RTN byte follows) and, for an answer, a length byte and the info bytes.
+# The commands come in the prober's order: 41/4F, 40/4F, 42/4F, 41/50, 41/51, 41/41, 40/41, 42/41.
+def scan_answer(info=b'', ver=None, rtn=None):
+    kind = (4 if ver is not None else 0) | (8 if rtn is not None else 0)
+    out = bytes([kind])
+    if ver is not None:
+        out += bytes([ver])
+    if rtn is not None:
+        out += bytes([rtn])
+    return out + bytes([len(info)]) + info
+
+
+def maker_info(name, version, maker):
+    return name.ljust(10, b' ') + bytes(version) + maker.ljust(20, b' ')
+
+
+def scan_seeds():
+    rect = b'\x00' + f32(53.5) + bytes([6]) + f32(10.0) * 6
+    ac = b'\x00' + bytes([2]) + f32(230.1) * 3
+    dc_count = b'\x00' + bytes([1]) + f32(53.5) + f32(58.9)
+    dc_voltage = b'\x00' + f32(54.0) + f32(60.0)
+    sample = maker_info(b'PS48-600', [3, 12], b'Sample Power')
+    gb = maker_info('直流屏'.encode('gb18030'), [2, 0], '科凡电源'.encode('gb18030'))
+    ok = scan_answer()
+    yield 'full', bytes([1]) + ok * 4 + scan_answer(sample) + scan_answer(rect) + \
+        scan_answer(ac) + scan_answer(dc_count)
+    # The DC command with its data byte refused (RTN 05), answered without it.
+    yield 'no_42_arg', bytes([2]) + ok * 4 + scan_answer(sample) + scan_answer(rect) + \
+        scan_answer(ac) + scan_answer(rtn=5) + scan_answer(dc_voltage)
+    # No AC group, GB18030 names.
+    yield 'gb18030', bytes([3]) + ok + scan_answer(rtn=4) + ok * 2 + scan_answer(gb) + \
+        scan_answer(rect) + scan_answer(dc_count)
+    yield 'other_version', bytes([6]) + scan_answer(ver=0x21) + ok * 4 + scan_answer(sample) + \
+        scan_answer(rect) + scan_answer(ac) + scan_answer(dc_count)
+    yield 'garbled', bytes([8, 2, 2])
+    yield 'silent', bytes([4, 1, 1])
+    # Noise on the line: a damaged answer, then the same command answered.
+    yield 'retried', bytes([5]) + ok + bytes([1]) + ok + ok + bytes([2]) + ok + ok + \
+        scan_answer(sample) + bytes([1]) + scan_answer(rect) + scan_answer(ac) + scan_answer(dc_count)
+
+
 def write(target, name, data):
     folder = os.path.join(HERE, 'corpus', target)
     os.makedirs(folder, exist_ok=True)
@@ -241,6 +284,8 @@ def main():
     record[530 + 4:530 + 8] = f32(53.5)
     write('fuzz_load_from_cache', 'record', opts() + bytes([1]) + bytes(record))
     write('fuzz_load_from_cache', 'short', opts() + bytes([1]) + bytes(586))
+    for name, data in scan_seeds():
+        write('fuzz_scan', name, data)
 
 
 if __name__ == '__main__':

@@ -48,6 +48,17 @@ std::string escaped(const std::string& in) {
   return out;
 }
 
+// C0 controls, DEL and the C1 controls (U+0080 to U+009F, C2 80 to C2 9F in UTF-8).
+bool has_control(const std::string& utf8) {
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    const auto c = static_cast<unsigned char>(utf8[i]);
+    if (c < 0x20 || c == 0x7F) return true;
+    if (c == 0xC2 && i + 1 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) < 0xA0)
+      return true;
+  }
+  return false;
+}
+
 float le_float(const uint8_t* p) {
   uint32_t u = static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
                static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
@@ -63,7 +74,9 @@ std::string field_text(const uint8_t* bytes, size_t n) {
   while (!raw.empty() && (raw.back() == ' ' || raw.back() == '\0')) raw.pop_back();
   if (plain_ascii(raw)) return raw;
   std::string text;
-  return from_gb18030(raw, text) ? text : escaped(raw);
+  // GB18030 maps control bytes to control characters: a field holding one is no name, and the
+  // table would hand it to the terminal.
+  return from_gb18030(raw, text) && !has_control(text) ? text : escaped(raw);
 }
 
 Identity decode_identity(const std::vector<uint8_t>& info) {

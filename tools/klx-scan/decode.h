@@ -10,8 +10,9 @@
 
 namespace klxscan {
 
-// A text field of the manufacturer answer as UTF-8: trailing spaces and NULs dropped; ASCII as
-// it is, else read as GB18030 (the firmware's encoding); bytes that are neither as \xHH.
+// A text field of the manufacturer answer as UTF-8: trailing spaces and NULs dropped; printable
+// ASCII as it is, else read as GB18030 (the firmware's encoding) when that gives text without
+// control characters; otherwise every byte outside printable ASCII as \xHH.
 std::string field_text(const uint8_t* bytes, size_t n);
 // 0x51: device name (10 bytes), software version (2), maker (20). A short answer gives what it
 // holds.

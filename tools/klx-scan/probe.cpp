@@ -28,7 +28,7 @@ std::string command_name(uint8_t cid1, uint8_t cid2) {
 // missing, since a single noise hit must not hide a device.
 class Prober {
  public:
-  Prober(ScanLine& line, Found& found) : line_(line), f_(found) {}
+  Prober(Exchanger& line, Found& found) : line_(line), f_(found) {}
 
   Reply ask(uint8_t cid1, uint8_t cid2, const std::vector<uint8_t>& data = {}) {
     Reply r;
@@ -59,7 +59,7 @@ class Prober {
   // The info of a good analog answer; empty with the reason noted otherwise.
   std::vector<uint8_t> analog(uint8_t cid1, const std::vector<uint8_t>& data, bool& refused_arg);
 
-  ScanLine& line_;
+  Exchanger& line_;
   Found& f_;
   int ver_ = kPluginVersion;
 };
@@ -153,7 +153,7 @@ std::string rtn_text(uint8_t rtn) {
   return "RTN " + hex2(rtn) + " (" + name + ")";
 }
 
-std::optional<Found> probe_address(ScanLine& line, uint8_t address, int baud) {
+std::optional<Found> probe_address(Exchanger& line, uint8_t address, int baud) {
   Found f;
   f.address = address;
   f.baud = baud;

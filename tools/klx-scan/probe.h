@@ -12,7 +12,7 @@ namespace klxscan {
 
 // Nothing when the address stayed silent; otherwise what answered, with the reason when
 // klx-host could not poll it.
-std::optional<Found> probe_address(ScanLine& line, uint8_t address, int baud);
+std::optional<Found> probe_address(Exchanger& line, uint8_t address, int baud);
 
 // "RTN 0x04 (CID2 invalid)"
 std::string rtn_text(uint8_t rtn);

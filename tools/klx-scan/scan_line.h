@@ -28,7 +28,16 @@ struct LineTiming {
   std::chrono::milliseconds quiet{50};
 };
 
-class ScanLine {
+// One exchange at a time: what probing an address needs of a line. The scan's line is ScanLine;
+// the fuzz target scripts the replies.
+class Exchanger {
+ public:
+  virtual ~Exchanger() = default;
+  virtual Reply ask(uint8_t ver, uint8_t adr, uint8_t cid1, uint8_t cid2,
+                    const std::vector<uint8_t>& data = {}) = 0;
+};
+
+class ScanLine : public Exchanger {
  public:
   ScanLine(std::unique_ptr<klx::Transport> transport, int baud, LineTiming timing);
 
@@ -37,7 +46,7 @@ class ScanLine {
   // One exchange: waits for the line to be quiet, sends, and waits for the answer of group
   // `cid1` from `adr` (frames of another address or group are skipped, as klx-host skips them).
   Reply ask(uint8_t ver, uint8_t adr, uint8_t cid1, uint8_t cid2,
-            const std::vector<uint8_t>& data = {});
+            const std::vector<uint8_t>& data = {}) override;
   std::string describe() { return link_.transport().describe(); }
   const klx::FrameCounters& frame_counters() const { return parser_.counters(); }
 
