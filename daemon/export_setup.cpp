@@ -2,6 +2,7 @@
 
 #include <iostream>
 
+#include "diag_line.h"
 #include "mqtt_sink.h"
 #include "snmp_sink.h"
 
@@ -19,7 +20,7 @@ int open_mqtt(const Options& o, const SiteConfig& site, klx::HistoryDb* db,
       sinks.push_back(std::move(sink));
     }
   } catch (const ConfigError& e) {
-    std::cerr << "klx-host: " << e.what() << "\n";
+    DiagLine() << "klx-host: " << e.what() << "\n";
     return kExitUsage;
   }
   return kExitOk;
@@ -36,10 +37,10 @@ int open_snmp(const Options& o, const SiteConfig& site,
   std::string error;
   auto sink = start_subagent(s, served, error);
   if (!sink) {
-    std::cerr << "klx-host: snmp: " << error << "\n";
+    DiagLine() << "klx-host: snmp: " << error << "\n";
     return kExitFailure;
   }
-  std::cerr << "klx-host: snmp: AgentX subagent of " << s.agentx_socket << "\n";
+  DiagLine() << "klx-host: snmp: AgentX subagent of " << s.agentx_socket << "\n";
   list.push_back(sink.get());
   sinks.push_back(std::move(sink));
   return kExitOk;

@@ -3,6 +3,7 @@
 #include <ctime>
 #include <iostream>
 
+#include "diag_line.h"
 #include "json_out.h"
 #include "klx/link.h"
 #include "klx/pmbus_protocol.h"
@@ -81,9 +82,9 @@ void HostEvents::on_report(KLXVDevice& dev, const std::string& id, float value) 
 
 void HostEvents::log_transitions(uint32_t data_id, const std::vector<klx::AlarmTransition>& ts) {
   for (const auto& t : ts)
-    std::cerr << "klx-host: data_id " << data_id << ": alarm " << (t.raised ? "raised" : "cleared")
-              << ": level " << t.level << " key " << t.key << " alarm_id " << t.alarm_id
-              << " text1 \"" << t.text1 << "\" text2 \"" << t.text2 << "\"\n";
+    DiagLine() << "klx-host: data_id " << data_id << ": alarm " << (t.raised ? "raised" : "cleared")
+               << ": level " << t.level << " key " << t.key << " alarm_id " << t.alarm_id
+               << " text1 \"" << t.text1 << "\" text2 \"" << t.text2 << "\"\n";
   if (!s_.hub->alarms_changed(std::time(nullptr), ts)) warn("alarm log", s_.hub->db_error());
 }
 
@@ -101,8 +102,8 @@ void HostEvents::restore_alarms(uint32_t data_id) {
   }
   s_.hub->alarms_restored(std::time(nullptr), active);
   if (!active.empty())
-    std::cerr << "klx-host: data_id " << data_id << ": " << active.size()
-              << " active alarms restored from the database\n";
+    DiagLine() << "klx-host: data_id " << data_id << ": " << active.size()
+               << " active alarms restored from the database\n";
 }
 
 bool report_storage(std::ostream& out, const Trace& trace, const klx::RecordCache& cache,
@@ -129,7 +130,7 @@ void HostEvents::warn(const std::string& what, const std::string& error) {
   std::string& last = last_warning_[what];
   if (last == error) return;
   last = error;
-  std::cerr << "klx-host: " << what << " not stored: " << error << "\n";
+  DiagLine() << "klx-host: " << what << " not stored: " << error << "\n";
 }
 
 }  // namespace klxhost

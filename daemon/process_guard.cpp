@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "capture.h"
+#include "diag_line.h"
 #include "line_file.h"
 
 namespace klxhost {
@@ -48,7 +49,7 @@ bool report_outputs(std::ostream& out, const Capture& capture) {
   const bool stdout_ok = static_cast<bool>(std::cout);
   if (!stdout_ok) out << "klx-host: standard output: lines lost (closed or full)\n";
   out.flush();
-  return capture.lost() == 0 && stdout_ok && static_cast<bool>(std::cerr);
+  return capture.lost() == 0 && stdout_ok && static_cast<bool>(std::cerr) && diag_ok();
 }
 
 }  // namespace klxhost

@@ -7,8 +7,10 @@
 #include <ctime>
 #include <iostream>
 #include <memory>
+#include <sstream>
 
 #include "config.h"
+#include "diag_line.h"
 #include "export_setup.h"
 #include "export_sink.h"
 #include "host_events.h"
@@ -138,8 +140,11 @@ int Runner::run() {
   if (rc == kExitOk && !g_stop) after_rounds();
   for (ExportSink* sink : sink_list_) sink->stopping();
   for (const auto& s : slots_) print_counters(s);
-  if (!report_storage(std::cerr, trace_, cache_, db_.get()) && rc == kExitOk) rc = kExitFailure;
-  if (!report_outputs(std::cerr, capture_) && rc == kExitOk) rc = kExitFailure;
+  std::ostringstream end;  // written whole, as every diagnostic line
+  bool ok = report_storage(end, trace_, cache_, db_.get());
+  ok = report_outputs(end, capture_) && ok;
+  write_diag(end.str());
+  if ((!ok || !diag_ok()) && rc == kExitOk) rc = kExitFailure;
   return rc;
 }
 
@@ -148,10 +153,10 @@ int Runner::setup() {
   try {
     site = o_.config.empty() ? default_site_config() : load_site_config(o_.config);
   } catch (const ConfigError& e) {
-    std::cerr << "klx-host: " << e.what() << "\n";
+    DiagLine() << "klx-host: " << e.what() << "\n";
     return kExitUsage;
   }
-  for (const auto& w : site.warnings) std::cerr << "klx-host: " << w << "\n";
+  for (const auto& w : site.warnings) DiagLine() << "klx-host: " << w << "\n";
   if (!o_.port.empty()) site.devices[0].port = o_.port;
   if (const int rc = open_services(site)) return rc;
   if (const int rc = open_mqtt(o_, site, db_.get(), sinks_, sink_list_)) return rc;
@@ -160,7 +165,7 @@ int Runner::setup() {
   std::string error;
   plugin_ = klx::Plugin::load(o_.plugin, error);
   if (!plugin_) {
-    std::cerr << "klx-host: " << error << "\n";
+    DiagLine() << "klx-host: " << error << "\n";
     return kExitFailure;
   }
   slots_.resize(devices.size());
@@ -169,7 +174,7 @@ int Runner::setup() {
     try {
       if (const int rc = setup_device(i, slots_[i])) return rc;
     } catch (const std::exception& e) {
-      std::cerr << "klx-host: device " << i << ": " << e.what() << "\n";
+      DiagLine() << "klx-host: device " << i << ": " << e.what() << "\n";
       return kExitFailure;
     }
   }
@@ -202,14 +207,14 @@ int Runner::attach_line(size_t index, Slot& s) {
              std::to_string(index) + " (" + s.label + ") on " + c.port;
     };
     if (l.baud != baud || l.rs485 != c.rs485) {
-      std::cerr << "klx-host: " << who() << ": line settings differ (" << l.baud << " and " << baud
-                << " Bd, rs485 " << (l.rs485 ? "on" : "off") << " and " << (c.rs485 ? "on" : "off")
-                << ")\n";
+      DiagLine() << "klx-host: " << who() << ": line settings differ (" << l.baud << " and " << baud
+                 << " Bd, rs485 " << (l.rs485 ? "on" : "off") << " and " << (c.rs485 ? "on" : "off")
+                 << ")\n";
       return kExitUsage;
     }
     for (uint8_t a : l.addresses)
       if (a == c.address) {
-        std::cerr << "klx-host: " << who() << ": both at address " << int(a) << "\n";
+        DiagLine() << "klx-host: " << who() << ": both at address " << int(a) << "\n";
         return kExitUsage;
       }
     l.addresses.push_back(c.address);
@@ -235,7 +240,7 @@ int Runner::open_line(LineSetup& l) {
   try {
     l.link = std::make_unique<klx::Link>(make_port(c.port, l.addresses, l.baud, c.rs485), l.baud);
   } catch (const PortError& e) {
-    std::cerr << "klx-host: " << where << ": \"port\": " << e.what() << "\n";
+    DiagLine() << "klx-host: " << where << ": \"port\": " << e.what() << "\n";
     return kExitUsage;
   }
   klx::Link& link = *l.link;
@@ -252,11 +257,11 @@ int Runner::open_line(LineSetup& l) {
     }
   if (!open && !link.transport().connecting()) {
     if (link.transport().open_failed_for_good()) {
-      std::cerr << "klx-host: " << where << ": " << link.last_error() << "\n";
+      DiagLine() << "klx-host: " << where << ": " << link.last_error() << "\n";
       return kExitUsage;
     }
-    std::cerr << "klx-host: " << first.label << ": cannot open " << link.transport().describe()
-              << ": " << link.last_error() << "; retrying\n";
+    DiagLine() << "klx-host: " << first.label << ": cannot open " << link.transport().describe()
+               << ": " << link.last_error() << "; retrying\n";
   }
   loop_->add_line(std::move(l.link));
   return kExitOk;
@@ -265,24 +270,24 @@ int Runner::open_line(LineSetup& l) {
 int Runner::open_services(const SiteConfig& site) {
   std::string error;
   if (!o_.trace.empty() && !trace_.open(o_.trace, error)) {
-    std::cerr << "klx-host: trace " << error << "\n";
+    DiagLine() << "klx-host: trace " << error << "\n";
     return kExitUsage;
   }
   if (!o_.capture.empty() && !capture_.open(o_.capture, error)) {
-    std::cerr << "klx-host: capture " << error << "\n";
+    DiagLine() << "klx-host: capture " << error << "\n";
     return kExitUsage;
   }
   if (!o_.db.empty() && !(db_ = klx::HistoryDb::open(o_.db, error))) {
-    std::cerr << "klx-host: database " << error << "\n";
+    DiagLine() << "klx-host: database " << error << "\n";
     return kExitUsage;
   }
   if (db_) db_->set_policy(site.history);
   cache_ = klx::RecordCache(o_.cache);
   if (!cache_.check_path(error)) {
-    std::cerr << "klx-host: cache " << error << "\n";
+    DiagLine() << "klx-host: cache " << error << "\n";
     return kExitUsage;
   }
-  if (!cache_.load(error)) std::cerr << "klx-host: cache not restored: " << error << "; ignored\n";
+  if (!cache_.load(error)) DiagLine() << "klx-host: cache not restored: " << error << "; ignored\n";
   if (auto notifier = make_service_notifier()) {
     sink_list_.push_back(notifier.get());
     sinks_.push_back(std::move(notifier));
@@ -300,7 +305,7 @@ int Runner::setup_device(size_t index, Slot& s) {
   s.dev = plugin_->provider().create();
   s.proto = dynamic_cast<PMBusProtocol*>(s.dev);
   if (!s.proto) {
-    std::cerr << "klx-host: " << where << ": the plug-in's device has no protocol layer\n";
+    DiagLine() << "klx-host: " << where << ": the plug-in's device has no protocol layer\n";
     return kExitFailure;
   }
   s.hub = std::make_unique<DeviceHub>(c.data_id, klx::layout_of_settings(c.settings),
@@ -310,12 +315,12 @@ int Runner::setup_device(size_t index, Slot& s) {
       c.limits);
   s.events->set_line_health(c.line_health);
   if (db_ && !db_->set_layout(c.data_id, klx::layout_of_settings(c.settings)))
-    std::cerr << "klx-host: " << where << ": database: " << db_->last_error() << "\n";
+    DiagLine() << "klx-host: " << where << ": database: " << db_->last_error() << "\n";
   try {
     klx::set_up_device(*s.proto, s.events.get(), c.data_id, c.address, c.settings,
                        {c.alarm_levels, c.thresholds, c.ao_settings});
   } catch (const std::exception& e) {
-    std::cerr << "klx-host: " << where << ": InitSetting failed: " << e.what() << "\n";
+    DiagLine() << "klx-host: " << where << ": InitSetting failed: " << e.what() << "\n";
     return kExitUsage;
   }
   return attach_line(index, s);
@@ -328,13 +333,17 @@ void Runner::restore(Slot& s) {
   if (!entry) return;
   const std::string blob(entry->record.begin(), entry->record.end());
   const bool ok = s.dev->LoadFromCache(blob);
-  std::cerr << "klx-host: " << s.label << ": cached record " << (ok ? "restored" : "refused")
-            << "\n";
+  DiagLine() << "klx-host: " << s.label << ": cached record " << (ok ? "restored" : "refused")
+             << "\n";
 }
 
 int Runner::poll_rounds() {
   while (!g_stop) {
-    if (reopen_requested()) reopen_files(std::cerr, trace_, capture_);
+    if (reopen_requested()) {
+      std::ostringstream lines;
+      reopen_files(lines, trace_, capture_);
+      write_diag(lines.str());
+    }
     const auto now = Clock::now();
     loop_->pass(now);
     if (o_.rounds && loop_->all_done()) return kExitOk;
@@ -342,7 +351,7 @@ int Runner::poll_rounds() {
     wait_until(loop_->next_due());
   }
   if (o_.rounds && !loop_->all_done()) {
-    std::cerr << "klx-host: interrupted before " << o_.rounds << " rounds\n";
+    DiagLine() << "klx-host: interrupted before " << o_.rounds << " rounds\n";
     return kExitFailure;
   }
   return kExitOk;
@@ -352,8 +361,8 @@ void Runner::round_completed(size_t device, unsigned round, Clock::time_point no
   const Slot& s = slots_[device];
   const klx::DeviceModel& m =
       s.hub->round_completed(round, std::time(nullptr), now - loop_->last_progress(device));
-  std::cerr << round_summary(s.cfg.data_id, round, m.plant, s.events->alarms().active_count())
-            << "\n";
+  DiagLine() << round_summary(s.cfg.data_id, round, m.plant, s.events->alarms().active_count())
+             << "\n";
 }
 
 // Told for each device on the line.
@@ -362,10 +371,10 @@ void Runner::line_changed(size_t line, bool up) {
   for (const auto& s : slots_) {
     if (s.line != line) continue;
     if (up)
-      std::cerr << "klx-host: " << s.label << ": " << l.transport().describe() << " open\n";
+      DiagLine() << "klx-host: " << s.label << ": " << l.transport().describe() << " open\n";
     else
-      std::cerr << "klx-host: " << s.label << ": " << l.transport().describe()
-                << " down: " << l.last_error() << "; retrying\n";
+      DiagLine() << "klx-host: " << s.label << ": " << l.transport().describe()
+                 << " down: " << l.last_error() << "; retrying\n";
     s.hub->line_changed(up, l.transport().describe(), up ? std::string() : l.last_error());
   }
 }
@@ -382,7 +391,7 @@ void Runner::upkeep(Clock::time_point now) {
   const bool more = db_->maintain(std::time(nullptr));
   next_upkeep_ = now + (more ? std::chrono::milliseconds(100) : std::chrono::seconds(1));
   const std::string warning = db_->take_warning();
-  if (!warning.empty()) std::cerr << "klx-host: " << warning << "\n";
+  if (!warning.empty()) DiagLine() << "klx-host: " << warning << "\n";
 }
 
 // Sleeps until input arrives on a line or `until` (the loop's next due time).
@@ -410,11 +419,12 @@ bool Runner::watchdog(Clock::time_point now) {
     const size_t i = index_of(s);
     if (loop_->rounds(i) >= o_.rounds || now - loop_->last_progress(i) < limit) continue;
     const klx::Link& l = loop_->line(s.line);
-    std::cerr << "klx-host: " << s.label << ": no round completed within " << o_.timeout_s
-              << " s on " << loop_->line(s.line).transport().describe();
-    if (!l.last_error().empty()) std::cerr << " (" << l.last_error() << ")";
-    std::cerr << "\nklx-host: " << s.label << ": "
-              << klx::diagnose_round(klx::round_facts(*s.proto, l)) << "\n";
+    DiagLine line;
+    line << "klx-host: " << s.label << ": no round completed within " << o_.timeout_s << " s on "
+         << loop_->line(s.line).transport().describe();
+    if (!l.last_error().empty()) line << " (" << l.last_error() << ")";
+    line << "\nklx-host: " << s.label << ": " << klx::diagnose_round(klx::round_facts(*s.proto, l))
+         << "\n";
     return false;
   }
   return true;
@@ -434,13 +444,13 @@ void Runner::get_value(Slot& s, const std::string& name) {
   try {
     const float v = s.dev->Get_Value(s.dev->DataId(), name);
     trace_.get_value(name, v);
-    std::cerr << "klx-host: get " << name << " = " << json_float(v) << "\n";
+    DiagLine() << "klx-host: get " << name << " = " << json_float(v) << "\n";
   } catch (const std::exception& e) {
     trace_.get_error(name, e.what());
-    std::cerr << "klx-host: get " << name << ": " << e.what() << "\n";
+    DiagLine() << "klx-host: get " << name << ": " << e.what() << "\n";
   } catch (...) {
     trace_.get_error(name, "unknown exception");
-    std::cerr << "klx-host: get " << name << ": unknown exception\n";
+    DiagLine() << "klx-host: get " << name << ": unknown exception\n";
   }
 }
 
@@ -453,8 +463,8 @@ void Runner::ioctl(Slot& s, const IoctlRequest& r) {
   // The count comes from the plug-in: only the part of it that lies in the buffer is shown.
   const size_t shown = written > 0 ? std::min(written, kIoctlOutput) : 0;
   trace_.ioctl(r.code, result, written, out, shown);
-  std::cerr << "klx-host: ioctl " << r.code << ": result " << result << ", written " << written
-            << ", out " << klx::to_hex(out, shown) << "\n";
+  DiagLine() << "klx-host: ioctl " << r.code << ": result " << result << ", written " << written
+             << ", out " << klx::to_hex(out, shown) << "\n";
   await_answer(s);
 }
 
@@ -470,13 +480,13 @@ void Runner::print_counters(const Slot& s) const {
   if (!s.proto || !loop_ || loop_->device_count() <= index_of(s)) return;
   const auto& p = s.proto->protocol_counters();
   const auto& f = s.proto->frame_counters();
-  std::cerr << "klx-host: " << s.label << ": " << loop_->rounds(index_of(s)) << " rounds, "
-            << p.commands << " commands, " << p.answers << " answers, " << p.timeouts
-            << " time-outs, " << p.rtn_errors << " RTN errors, " << p.bad_frames
-            << " bad frames (hex " << f.bad_hex << ", LCHKSUM " << f.bad_lchksum << ", LENID "
-            << f.lenid_mismatch << ", CHKSUM " << f.bad_chksum << ", address " << f.wrong_address
-            << ", oversize " << f.oversize << "), " << f.echo_skipped << " echoes skipped, "
-            << p.unsolicited << " unsolicited, " << p.wrong_group << " answers of another group\n";
+  DiagLine() << "klx-host: " << s.label << ": " << loop_->rounds(index_of(s)) << " rounds, "
+             << p.commands << " commands, " << p.answers << " answers, " << p.timeouts
+             << " time-outs, " << p.rtn_errors << " RTN errors, " << p.bad_frames
+             << " bad frames (hex " << f.bad_hex << ", LCHKSUM " << f.bad_lchksum << ", LENID "
+             << f.lenid_mismatch << ", CHKSUM " << f.bad_chksum << ", address " << f.wrong_address
+             << ", oversize " << f.oversize << "), " << f.echo_skipped << " echoes skipped, "
+             << p.unsolicited << " unsolicited, " << p.wrong_group << " answers of another group\n";
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <iostream>
 
+#include "diag_line.h"
+
 namespace klxhost {
 
 bool check_ops_settings(const OpsSettings& settings) {
@@ -9,14 +11,14 @@ bool check_ops_settings(const OpsSettings& settings) {
   std::string error, host;
   unsigned short port = 0;
   if (!parse_listen(settings.http_listen, host, port, error)) {
-    std::cerr << "klx-host: http: " << error << "\n";
+    DiagLine() << "klx-host: http: " << error << "\n";
     return false;
   }
   if (!is_loopback_address(host))
-    std::cerr << "klx-host: http: warning: " << host
-              << " is not a loopback address: the metrics and status are served to the network"
-              << (settings.allowed_hosts.empty() ? " (and no \"allowed_hosts\" are set)" : "")
-              << "\n";
+    DiagLine() << "klx-host: http: warning: " << host
+               << " is not a loopback address: the metrics and status are served to the network"
+               << (settings.allowed_hosts.empty() ? " (and no \"allowed_hosts\" are set)" : "")
+               << "\n";
   return true;
 }
 
@@ -31,11 +33,11 @@ bool add_ops_sinks(const OpsSettings& settings, std::vector<std::unique_ptr<Expo
   auto e = StatusEndpoint::start(settings.http_listen, settings.site, limits, error,
                                  settings.history_db, &warning);
   if (!e) {
-    std::cerr << "klx-host: http: " << error << "\n";
+    DiagLine() << "klx-host: http: " << error << "\n";
     return false;
   }
-  if (!warning.empty()) std::cerr << "klx-host: http: no trends: " << warning << "\n";
-  std::cerr << "klx-host: http: listening on " << e->address() << "\n";
+  if (!warning.empty()) DiagLine() << "klx-host: http: no trends: " << warning << "\n";
+  DiagLine() << "klx-host: http: listening on " << e->address() << "\n";
   endpoint = e.get();
   sink_list.push_back(e.get());
   sinks.push_back(std::move(e));

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <iostream>
 
+#include "diag_line.h"
+
 namespace klxhost {
 
 AlarmLedger::AlarmLedger(klx::HistoryDb* db, int64_t now)
@@ -97,7 +99,7 @@ void AlarmLedger::drop(uint64_t seq) {
 void AlarmLedger::warn(const std::string& error) {
   if (error == last_warning_) return;
   last_warning_ = error;
-  std::cerr << "klx-host: alarm outbox not stored: " << error << "\n";
+  DiagLine() << "klx-host: alarm outbox not stored: " << error << "\n";
 }
 
 }  // namespace klxhost

@@ -12,6 +12,7 @@
 #include <iostream>
 #include <system_error>
 
+#include "diag_line.h"
 #include "status_message.h"
 
 namespace klxhost {
@@ -79,9 +80,10 @@ void LineLimiter::print(const std::string& what, std::chrono::steady_clock::time
     if (seen_.size() >= kMaxLines) seen_.erase(seen_.begin());
     it = seen_.emplace(what, Seen{}).first;
   }
-  std::cerr << "klx-host: " << label_ << ": " << what;
-  if (it->second.held) std::cerr << " (" << it->second.held << " more times)";
-  std::cerr << "\n";
+  DiagLine line;
+  line << "klx-host: " << label_ << ": " << what;
+  if (it->second.held) line << " (" << it->second.held << " more times)";
+  line << "\n";
   it->second = Seen{now, 0};
 }
 
@@ -423,9 +425,9 @@ std::vector<uint64_t> MqttChannel::take_finished() {
   const size_t n = outbox_.take_dropped(&finished_);
   if (n) {
     dropped_total_ += n;
-    std::cerr << "klx-host: " << p_.label << ": " << n
-              << " alarm transitions dropped while the broker was away (" << dropped_total_
-              << " in all)\n";
+    DiagLine() << "klx-host: " << p_.label << ": " << n
+               << " alarm transitions dropped while the broker was away (" << dropped_total_
+               << " in all)\n";
   }
   std::vector<uint64_t> out;
   out.swap(finished_);

@@ -13,6 +13,7 @@
 
 #include "alarm_ledger.h"
 #include "channel.h"
+#include "diag_line.h"
 #include "discovery.h"
 #include "klx/site_model.h"
 #include "points.h"
@@ -43,8 +44,8 @@ std::string read_password(const std::string& path) {
   if (text.empty()) throw ConfigError("MQTT password file " + path + ": empty");
   struct stat st {};
   if (stat(path.c_str(), &st) == 0 && (st.st_mode & (S_IRGRP | S_IROTH)))
-    std::cerr << "klx-host: warning: MQTT password file " << path
-              << " is readable by group or others (chmod 600 it)\n";
+    DiagLine() << "klx-host: warning: MQTT password file " << path
+               << " is readable by group or others (chmod 600 it)\n";
   return text;
 }
 
@@ -149,8 +150,8 @@ class MqttSink : public ExportSink {
       if (Device* d = find(e.data_id)) d->alarm_sent.insert(e.transition.key);
     }
     if (!left.empty())
-      std::cerr << "klx-host: mqtt: " << left.size()
-                << " alarm transitions from the previous run to send\n";
+      DiagLine() << "klx-host: mqtt: " << left.size()
+                 << " alarm transitions from the previous run to send\n";
   }
 
   void round_completed(const RoundEvent& e) override {
@@ -242,8 +243,8 @@ class MqttSink : public ExportSink {
     channel_->stop(deadline);
     settle();
     if (const size_t n = ledger_.pending())
-      std::cerr << "klx-host: mqtt: " << n << " alarm transitions not sent"
-                << (has_db_ ? "; kept in the database for the next start" : "") << "\n";
+      DiagLine() << "klx-host: mqtt: " << n << " alarm transitions not sent"
+                 << (has_db_ ? "; kept in the database for the next start" : "") << "\n";
   }
 
  private:
@@ -399,8 +400,8 @@ MqttPlan plan_mqtt(const MqttSettings& settings) {
   if (!s.password_file.empty()) {
     plan.password = read_password(s.password_file);
     if (!plan.url.tls)
-      std::cerr << "klx-host: warning: the MQTT password goes over plain mqtt://, readable on the "
-                   "network; use mqtts://\n";
+      DiagLine() << "klx-host: warning: the MQTT password goes over plain mqtt://, readable on the "
+                    "network; use mqtts://\n";
   }
   return plan;
 }

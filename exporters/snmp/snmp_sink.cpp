@@ -15,6 +15,7 @@
 #include <deque>
 #include <iostream>
 
+#include "diag_line.h"
 #include "oid_snapshot.h"
 
 namespace klxhost {
@@ -197,8 +198,8 @@ int SnmpSink::on_master(int, int minor, void*, void*) {
   SnmpSink* s = g_sink;
   if (!s) return SNMPERR_SUCCESS;
   s->connected_ = minor == SNMPD_CALLBACK_INDEX_START;
-  std::cerr << "klx-host: snmp: " << (s->connected_ ? "connected to" : "lost") << " the master at "
-            << s->settings_.agentx_socket << "\n";
+  DiagLine() << "klx-host: snmp: " << (s->connected_ ? "connected to" : "lost") << " the master at "
+             << s->settings_.agentx_socket << "\n";
   return SNMPERR_SUCCESS;
 }
 
@@ -378,9 +379,9 @@ void SnmpSink::flush() {
     queue_.pop_front();
   }
   if (dropped_ != dropped_reported_) {
-    std::cerr << "klx-host: snmp: " << dropped_ - dropped_reported_
-              << " notifications dropped while the master was away (queue of "
-              << settings_.notify_queue << ")\n";
+    DiagLine() << "klx-host: snmp: " << dropped_ - dropped_reported_
+               << " notifications dropped while the master was away (queue of "
+               << settings_.notify_queue << ")\n";
     dropped_reported_ = dropped_;
   }
 }
@@ -430,10 +431,11 @@ void SnmpSink::stopping() {
   const auto us = [](Clock::duration d) {
     return std::chrono::duration_cast<microseconds>(d).count();
   };
-  std::cerr << "klx-host: snmp: " << cost_.calls << " request calls, " << cost_.varbinds
-            << " varbinds, " << us(cost_.total) << " us in all, worst call " << us(cost_.worst)
-            << " us; worst loop pass in net-snmp " << us(cost_.worst_pass) << " us; " << sequence_
-            << " notifications, " << dropped_ << " dropped, " << queue_.size() << " still queued\n";
+  DiagLine() << "klx-host: snmp: " << cost_.calls << " request calls, " << cost_.varbinds
+             << " varbinds, " << us(cost_.total) << " us in all, worst call " << us(cost_.worst)
+             << " us; worst loop pass in net-snmp " << us(cost_.worst_pass) << " us; " << sequence_
+             << " notifications, " << dropped_ << " dropped, " << queue_.size()
+             << " still queued\n";
 }
 
 void SnmpSink::shut_down() {
