@@ -80,6 +80,7 @@ class Runner : public klx::PollObserver {
 
  private:
   int setup();
+  int open_database(std::string& error);
   int open_services(const SiteConfig& site);
   int setup_device(size_t index, Slot& s);
   int attach_line(size_t index, Slot& s);
@@ -267,6 +268,28 @@ int Runner::open_line(LineSetup& l) {
   return kExitOk;
 }
 
+// A controller whose disk filled up still polls and publishes: a database of ours opens with its
+// writes held back (HistoryDb::open), and one that cannot even be created, so that nothing of a
+// previous run is lost with it, is done without. Anything else stops the start.
+int Runner::open_database(std::string& error) {
+  if (o_.db.empty()) return kExitOk;
+  bool no_room = false;
+  db_ = klx::HistoryDb::open(o_.db, error, &no_room);
+  if (db_) {
+    const std::string warning = db_->take_warning();
+    if (!warning.empty()) DiagLine() << "klx-host: warning: " << warning << "\n";
+    return kExitOk;
+  }
+  if (!no_room) {
+    DiagLine() << "klx-host: database " << error << "\n";
+    return kExitUsage;
+  }
+  DiagLine() << "klx-host: database " << error
+             << " (disk full?): cannot be created; running without history: no rounds, alarm "
+                "events or alarm state are stored until klx-host starts again with room\n";
+  return kExitOk;
+}
+
 int Runner::open_services(const SiteConfig& site) {
   std::string error;
   if (!o_.trace.empty() && !trace_.open(o_.trace, error)) {
@@ -277,10 +300,7 @@ int Runner::open_services(const SiteConfig& site) {
     DiagLine() << "klx-host: capture " << error << "\n";
     return kExitUsage;
   }
-  if (!o_.db.empty() && !(db_ = klx::HistoryDb::open(o_.db, error))) {
-    DiagLine() << "klx-host: database " << error << "\n";
-    return kExitUsage;
-  }
+  if (const int rc = open_database(error)) return rc;
   if (db_) db_->set_policy(site.history);
   cache_ = klx::RecordCache(o_.cache);
   if (!cache_.check_path(error)) {
@@ -292,8 +312,8 @@ int Runner::open_services(const SiteConfig& site) {
     sink_list_.push_back(notifier.get());
     sinks_.push_back(std::move(notifier));
   }
-  const OpsSettings ops{o_.http.empty() ? site.http.listen : o_.http, site.mqtt.site, o_.db,
-                        site.http.allowed_hosts};
+  const OpsSettings ops{o_.http.empty() ? site.http.listen : o_.http, site.mqtt.site,
+                        db_ ? o_.db : std::string(), site.http.allowed_hosts};
   if (!check_ops_settings(ops)) return kExitUsage;
   return add_ops_sinks(ops, sinks_, sink_list_, status_) ? kExitOk : kExitFailure;
 }

@@ -198,6 +198,50 @@ TEST(HistoryDb, AFullDiskHoldsAlarmsBackUntilThereIsRoom) {
   EXPECT_EQ(count_rows(file.path, "SELECT count(*) FROM alarm_events"), 1);
 }
 
+// A disk already full at start (a file-size limit of 0: no file may grow, so not even SQLite's
+// -shm file can be made): a database of ours still opens with its alarm state, its writes wait
+// for room, and a new database is told apart, as nothing of a previous run is in it.
+TEST(HistoryDb, AFullDiskAtStartOpensOursAndTellsANewOneApart) {
+  TempPath file("full-at-start.db"), fresh("fresh-on-full.db");
+  std::string error;
+  const klx::AlarmTransition t{true, 2, "k1", "k1", "value", "name"};
+  const auto r = record_of(5);
+  ASSERT_TRUE(klx::HistoryDb::open(file.path, error)->save_alarm(7, 1700000000, t));
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  rlimit tight = old;
+  tight.rlim_cur = 0;
+  const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tight), 0);
+  bool no_room = false;
+  auto db = klx::HistoryDb::open(file.path, error, &no_room);
+  std::vector<klx::AlarmTransition> active;
+  size_t held = 0;
+  if (db) {
+    active = db->active_alarms(7, error);
+    for (int i = 0; i < 50 && db->waiting() == 0; ++i)
+      db->save_record(7, 1700000001 + i, r.data(), r.size());
+    held = db->waiting();
+  }
+  bool fresh_no_room = false;
+  const bool fresh_opened = klx::HistoryDb::open(fresh.path, error, &fresh_no_room) != nullptr;
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, previous);
+  ASSERT_TRUE(db) << error;
+  EXPECT_FALSE(no_room);
+  EXPECT_NE(db->take_warning().find("for this process alone"), std::string::npos);
+  ASSERT_EQ(active.size(), 1u);
+  EXPECT_EQ(active[0].key, "k1");
+  EXPECT_GT(held, 0u) << "a write went in on a full disk";
+  EXPECT_EQ(db->finish(), 0u) << "the held rows were lost";
+  db.reset();
+  EXPECT_EQ(count_rows(file.path, "SELECT count(*) FROM history"), static_cast<int>(held));
+  EXPECT_FALSE(fresh_opened);
+  EXPECT_TRUE(fresh_no_room);
+  std::remove((fresh.path + "-wal").c_str());
+  std::remove((fresh.path + "-shm").c_str());
+}
+
 TEST(HistoryDb, UnopenablePathIsReported) {
   std::string error;
   EXPECT_FALSE(klx::HistoryDb::open("/nonexistent-dir/h.db", error));

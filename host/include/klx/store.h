@@ -131,8 +131,14 @@ class HistoryDb {
     size_t capped = 0;  // rows dropped to keep the database under max_bytes
   };
 
-  // Opens or creates the database; nullptr with the reason when it cannot.
-  static std::unique_ptr<HistoryDb> open(const std::string& path, std::string& error);
+  // Opens or creates the database; nullptr with the reason when it cannot. A full disk (or a
+  // file-size limit) does not keep a database of ours at this schema from opening: it is then
+  // held by this process alone (SQLite's WAL index in memory: no -shm file to create), readers
+  // wait for the next start, and writes wait in the queue until there is room; take_warning()
+  // says so. `no_room`, when given, is set when the disk is full and the database held nothing
+  // yet (absent or empty), so that nothing of a previous run is in it.
+  static std::unique_ptr<HistoryDb> open(const std::string& path, std::string& error,
+                                         bool* no_room = nullptr);
   ~HistoryDb();
   HistoryDb(const HistoryDb&) = delete;
   HistoryDb& operator=(const HistoryDb&) = delete;
@@ -202,6 +208,10 @@ class HistoryDb {
   using Write = std::vector<Row>;
 
   explicit HistoryDb(sqlite3* db);
+  // One attempt at opening; `code` is SQLite's error code when SQLite failed.
+  static std::unique_ptr<HistoryDb> attach(const std::string& path, bool alone, std::string& error,
+                                           int& code);
+  bool sql_failed(std::string& error);
   bool claim(std::string& error);
   bool prepare(std::string& error);
   void bind(const Row& row);
@@ -232,6 +242,7 @@ class HistoryDb {
   bool capping_ = false;
   int64_t idle_until_ = INT64_MIN;
   std::string warning_;
+  int failed_code_ = 0;  // SQLite's error code of the last failure while opening
   sqlite3_stmt* insert_record_ = nullptr;
   sqlite3_stmt* insert_alarm_ = nullptr;
   sqlite3_stmt* insert_report_ = nullptr;

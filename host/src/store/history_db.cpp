@@ -107,12 +107,15 @@ bool busy(int rc) {
   return rc == SQLITE_BUSY || rc == SQLITE_LOCKED;
 }
 
+// What a full disk (or a file-size limit) makes of a write, or of making the -shm file.
+bool full(int rc) {
+  const int primary = rc & 0xff;
+  return primary == SQLITE_FULL || primary == SQLITE_IOERR;
+}
+
 // A full disk (or a write the file system refused, as a file-size limit does) may pass: the
 // write waits in the queue like a busy one instead of being lost.
-bool waits(int rc) {
-  const int primary = rc & 0xff;
-  return busy(rc) || primary == SQLITE_FULL || primary == SQLITE_IOERR;
-}
+bool waits(int rc) { return busy(rc) || full(rc); }
 
 int pragma_int(sqlite3* db, const char* sql, bool& ok) {
   sqlite3_stmt* st = nullptr;
@@ -123,9 +126,12 @@ int pragma_int(sqlite3* db, const char* sql, bool& ok) {
   return v;
 }
 
-bool exec(sqlite3* db, const std::string& sql, std::string& error) {
+// `code`, when given, gets SQLite's result code of a failure.
+bool exec(sqlite3* db, const std::string& sql, std::string& error, int* code = nullptr) {
   char* msg = nullptr;
-  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &msg) == SQLITE_OK) return true;
+  const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &msg);
+  if (rc == SQLITE_OK) return true;
+  if (code) *code = rc;
   error = msg ? msg : sqlite3_errmsg(db);
   sqlite3_free(msg);
   return false;
@@ -151,24 +157,49 @@ std::string foreign_tables(sqlite3* db, std::string& error) {
 
 }  // namespace
 
-std::unique_ptr<HistoryDb> HistoryDb::open(const std::string& path, std::string& error) {
+std::unique_ptr<HistoryDb> HistoryDb::open(const std::string& path, std::string& error,
+                                           bool* no_room) {
   // A device or a pipe would be opened and written as if it were a file (a link to a file of
   // ours is fine: SQLite writes the file and keeps its journal beside it).
   struct stat st {};
-  if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+  const bool found = stat(path.c_str(), &st) == 0;
+  if (found && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
     error = path + ": exists and is not a regular file";
     return nullptr;
   }
+  int code = 0;
+  auto h = attach(path, false, error, code);
+  if (h || !full(code)) return h;
+  // A full disk: the -shm file cannot be made, nor anything written. A database of ours that
+  // needs no write to open is still read (its alarm state restored) with the WAL index in memory.
+  std::string alone_error;
+  if ((h = attach(path, true, alone_error, code))) {
+    h->warning_ = "database " + error +
+                  " (disk full?): opened for this process alone; klx-history and /api/history "
+                  "cannot read it until klx-host starts again, and writes wait until there is room";
+    error.clear();
+    return h;
+  }
+  if (no_room) *no_room = full(code) && (!found || st.st_size == 0);
+  return nullptr;
+}
+
+std::unique_ptr<HistoryDb> HistoryDb::attach(const std::string& path, bool alone,
+                                             std::string& error, int& code) {
+  error.clear();  // claim() takes a text left in it for a failure
   sqlite3* db = nullptr;
   const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
-  if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
+  if ((code = sqlite3_open_v2(path.c_str(), &db, flags, nullptr)) != SQLITE_OK) {
     error = path + ": " + (db ? sqlite3_errmsg(db) : "cannot open");
     sqlite3_close(db);
     return nullptr;
   }
   std::unique_ptr<HistoryDb> h(new HistoryDb(db));
   sqlite3_busy_timeout(db, kBusyAtOpenMs);
-  if (!h->claim(error) || !h->prepare(error)) {
+  code = 0;
+  if ((alone && !exec(db, "PRAGMA locking_mode = EXCLUSIVE", error, &h->failed_code_)) ||
+      !h->claim(error) || !h->prepare(error)) {
+    code = h->failed_code_ ? h->failed_code_ : sqlite3_extended_errcode(db);
     error = path + ": " + error;
     return nullptr;
   }
@@ -188,11 +219,17 @@ HistoryDb::~HistoryDb() {
 // one of ours from before the mark. WAL lets readers (klx-history in a pager) hold a statement
 // open while rows are written; NORMAL synchronous loses at most the last rows at a power cut,
 // never the database.
+bool HistoryDb::sql_failed(std::string& error) {
+  failed_code_ = sqlite3_extended_errcode(db_);
+  error = sqlite3_errmsg(db_);
+  return false;
+}
+
 bool HistoryDb::claim(std::string& error) {
   if (sqlite3_db_readonly(db_, "main") == 1) return error = "the database is read-only", false;
   bool ok = false;
   const int app = pragma_int(db_, "PRAGMA application_id", ok);
-  if (!ok) return error = sqlite3_errmsg(db_), false;
+  if (!ok) return sql_failed(error);
   const int version = pragma_int(db_, "PRAGMA user_version", ok);
   if (app != 0 && app != kApplicationId)
     return error = "belongs to another program (application_id " + std::to_string(app) +
@@ -202,7 +239,7 @@ bool HistoryDb::claim(std::string& error) {
     return error = "written by a newer klx-host (schema " + std::to_string(version) + ")", false;
   if (app == 0) {
     const std::string foreign = foreign_tables(db_, error);
-    if (!error.empty()) return false;
+    if (!error.empty()) return sql_failed(error);
     if (!foreign.empty() || version != 0)
       return error = "belongs to another program (tables: " +
                      (foreign.empty() ? std::string("none of ours") : foreign) + "); not changed",
@@ -215,14 +252,21 @@ bool HistoryDb::claim(std::string& error) {
     bool counted = false;
     empty = pragma_int(db_, "SELECT count(*) FROM sqlite_master", counted) == 0 && counted;
   }
-  if (empty && !exec(db_, "PRAGMA auto_vacuum = INCREMENTAL", error)) return false;
-  if (!exec(db_, "PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL", error)) return false;
-  return exec(db_,
-              std::string("BEGIN IMMEDIATE;") + kSchema +
-                  "PRAGMA application_id = " + std::to_string(kApplicationId) +
-                  "; PRAGMA user_version = " + std::to_string(kSchemaVersion) + "; COMMIT;",
-              error) ||
-         (sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr), false);
+  if (empty && !exec(db_, "PRAGMA auto_vacuum = INCREMENTAL", error, &failed_code_)) return false;
+  if (!exec(db_, "PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL", error, &failed_code_))
+    return false;
+  // The marks are set only when they change, so that a database of ours at this schema opens
+  // without a write: a full disk must not keep the host from starting.
+  const bool marked = app == kApplicationId && version == kSchemaVersion;
+  const std::string marks =
+      marked ? std::string()
+             : "PRAGMA application_id = " + std::to_string(kApplicationId) +
+                   "; PRAGMA user_version = " + std::to_string(kSchemaVersion) + ";";
+  if (exec(db_, std::string("BEGIN IMMEDIATE;") + kSchema + marks + "COMMIT;", error,
+           &failed_code_))
+    return true;
+  sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  return false;
 }
 
 int64_t HistoryDb::pragma_int64(const char* sql, bool& ok) {
@@ -252,10 +296,7 @@ bool HistoryDb::prepare(std::string& error) {
       {&clear_state_, "DELETE FROM alarm_state WHERE data_id = ? AND key = ?"},
   };
   for (const auto& s : statements) {
-    if (sqlite3_prepare_v2(db_, s.sql, -1, s.st, nullptr) != SQLITE_OK) {
-      error = sqlite3_errmsg(db_);
-      return false;
-    }
+    if (sqlite3_prepare_v2(db_, s.sql, -1, s.st, nullptr) != SQLITE_OK) return sql_failed(error);
   }
   return true;
 }
