@@ -6,9 +6,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <set>
 
 #include "snmp_daemons.h"
@@ -115,10 +115,12 @@ class Agentx : public ::testing::Test {
 };
 
 long sequence_of(const std::string& inform) {
-  std::smatch m;
-  const std::regex re("\\." + std::regex_replace(kKlx, std::regex("\\."), "\\.") +
-                      "\\.1\\.1\\.0 = Gauge32: (\\d+)");
-  return std::regex_search(inform, m, re) ? std::stol(m[1]) : -1;
+  const std::string field = "." + std::string(kKlx) + ".1.1.0 = Gauge32: ";
+  const size_t at = inform.find(field);
+  if (at == std::string::npos) return -1;
+  const size_t digits = at + field.size();
+  return std::isdigit(static_cast<unsigned char>(inform[digits])) ? std::stol(inform.substr(digits))
+                                                                  : -1;
 }
 
 TEST_F(Agentx, BulkWalkServesEveryShapeAndAbsentValuesAreUnavailable) {
