@@ -88,12 +88,42 @@ void AlarmLedger::drop_if_done(const Entry& e) {
 
 void AlarmLedger::keep(const Entry& e) {
   std::string error;
-  if (db_ && !db_->outbox_put(e, error)) warn(error);
+  if (!db_) return;
+  if (db_->outbox_put(e, error)) {
+    unstored_.erase(e.seq);
+    return;
+  }
+  unstored_[e.seq] = e;
+  warn(error);
 }
 
 void AlarmLedger::drop(uint64_t seq) {
   std::string error;
-  if (db_ && !db_->outbox_remove(seq, error)) warn(error);
+  if (!db_) return;
+  unstored_.erase(seq);
+  // An earlier version of the row may be stored even when the latest was not.
+  if (db_->outbox_remove(seq, error)) return;
+  unremoved_.insert(seq);
+  warn(error);
+}
+
+void AlarmLedger::retry() {
+  std::string error;
+  for (auto it = unstored_.begin(); it != unstored_.end();) {
+    if (!db_->outbox_put(it->second, error)) return;
+    it = unstored_.erase(it);
+  }
+  for (auto it = unremoved_.begin(); it != unremoved_.end();) {
+    if (!db_->outbox_remove(*it, error)) return;
+    it = unremoved_.erase(it);
+  }
+  last_warning_.clear();
+}
+
+size_t AlarmLedger::pending_unstored() const {
+  size_t n = 0;
+  for (const auto& u : unstored_) n += pending_.count(u.first);
+  return n;
 }
 
 void AlarmLedger::warn(const std::string& error) {

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -33,6 +34,11 @@ class AlarmLedger {
   // The raise of an active alarm, or null when the ledger does not know it.
   const Entry* active(uint32_t data_id, const std::string& key) const;
   size_t pending() const { return pending_.size(); }
+  // Rows the database refused (a full disk) are written again, and the removals it refused made
+  // again: called once a second and at a stop.
+  void retry();
+  // Pending transitions whose row the database does not have yet.
+  size_t pending_unstored() const;
 
  private:
   using Key = std::pair<uint32_t, std::string>;
@@ -45,6 +51,8 @@ class AlarmLedger {
   uint64_t next_seq_;
   std::map<uint64_t, Entry> pending_;
   std::map<Key, Entry> active_;
+  std::map<uint64_t, Entry> unstored_;  // by sequence number: the latest version of the row
+  std::set<uint64_t> unremoved_;
   std::string last_warning_;
 };
 

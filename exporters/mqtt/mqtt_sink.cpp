@@ -242,9 +242,14 @@ class MqttSink : public ExportSink {
     channel_->put_sticky({names_.bridge_availability(), "offline", true});
     channel_->stop(deadline);
     settle();
-    if (const size_t n = ledger_.pending())
-      DiagLine() << "klx-host: mqtt: " << n << " alarm transitions not sent"
-                 << (has_db_ ? "; kept in the database for the next start" : "") << "\n";
+    const size_t n = ledger_.pending();
+    if (!n) return;
+    const size_t refused = ledger_.pending_unstored();
+    DiagLine line;
+    line << "klx-host: mqtt: " << n << " alarm transitions not sent";
+    if (has_db_ && refused < n) line << "; kept in the database for the next start";
+    if (refused) line << "; " << refused << " of them lost: the database refused them (disk full?)";
+    line << "\n";
   }
 
  private:
@@ -261,6 +266,7 @@ class MqttSink : public ExportSink {
 
   void settle() {
     for (const uint64_t seq : channel_->take_finished()) ledger_.finished(seq);
+    ledger_.retry();
   }
 
   Device* find(uint32_t data_id) {

@@ -2,7 +2,9 @@
 // the alarm payload.
 #include <gtest/gtest.h>
 #include <json/reader.h>
+#include <sys/resource.h>
 
+#include <csignal>
 #include <set>
 
 #include "alarm_ledger.h"
@@ -231,6 +233,46 @@ TEST(MqttAlarmLedger, KeepsWhatIsUndeliveredAndWhatIsActiveOverRestarts) {
   EXPECT_EQ(ledger.active(2, "C"), nullptr);
   EXPECT_EQ(ledger.active(1, "A"), nullptr);
   EXPECT_GT(ledger.add(1, 15, t(false, "B")).seq, clear_c);
+}
+
+// A transition whose row the full disk refused is written once there is room, so that a host
+// stopped before the broker had it still finds it at the next start. A file-size limit stands in
+// for the full disk.
+TEST(MqttAlarmLedger, ARowTheFullDiskRefusedIsWrittenOnceThereIsRoom) {
+  const std::string path = klx_test::scratch_path("ledger-full.db");
+  std::string error;
+  klx::AlarmTransition t;
+  t.raised = true;
+  t.key = "K";
+  {
+    auto db = klx::HistoryDb::open(path, error);
+    ASSERT_TRUE(db) << error;
+    AlarmLedger ledger(db.get(), 100);
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    rlimit tight = old;
+    tight.rlim_cur = 0;
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tight), 0);
+    const std::vector<uint8_t> record(587, 0x20);
+    for (int i = 0; i < 20000 && db->waiting() == 0; ++i)
+      db->save_record(7, 1700000000 + i, record.data(), record.size());
+    ledger.add(7, 1700100000, t);
+    const size_t refused = ledger.pending_unstored();
+    ledger.retry();  // still full
+    const size_t still = ledger.pending_unstored();
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_EQ(refused, 1u);
+    EXPECT_EQ(still, 1u);
+    ledger.retry();
+    EXPECT_EQ(ledger.pending_unstored(), 0u);
+    db->finish();
+  }
+  auto db = klx::HistoryDb::open(path, error);
+  ASSERT_TRUE(db) << error;
+  AlarmLedger ledger(db.get(), 200);
+  EXPECT_EQ(ledger.load().size(), 1u);
 }
 
 }  // namespace
