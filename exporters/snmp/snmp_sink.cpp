@@ -115,7 +115,6 @@ class SnmpSink : public ExportSink {
   Clock::time_point built_;
   bool started_ = false;
   bool connected_ = false;
-  bool was_connected_ = false;
   std::deque<Pending> queue_;
   uint32_t sequence_ = 0;
   uint32_t dropped_ = 0;

@@ -300,8 +300,8 @@ size_t HistoryDb::cap() {
   }
   static const char* const kOldest[] = {
       "DELETE FROM history WHERE id IN (SELECT id FROM history ORDER BY id LIMIT 200)",
-      "DELETE FROM history_minute WHERE id IN (SELECT id FROM history_minute ORDER BY id LIMIT "
-      "200)",
+      ("DELETE FROM history_minute WHERE id IN (SELECT id FROM history_minute ORDER BY id "
+       "LIMIT 200)"),
       "DELETE FROM history_hour WHERE id IN (SELECT id FROM history_hour ORDER BY id LIMIT 200)"};
   size_t n = 0;
   sql::Transaction tx(db_);
