@@ -5,15 +5,14 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <string>
 
+#include "support/full_disk.h"
 #include "support/scratch.h"
 
 namespace {
@@ -176,12 +175,8 @@ TEST(HistoryDb, AFullDiskHoldsAlarmsBackUntilThereIsRoom) {
     ASSERT_TRUE(db) << error;
     db->set_queue_limit(3);
     const auto r = record_of(5);
-    rlimit old{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-    rlimit tight = old;
-    tight.rlim_cur = 0;
-    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tight), 0);
+    klx_test::FullDisk full;
+    ASSERT_TRUE(full.ok());
     // Writes within the files' present size still succeed: fill them until one must grow them.
     for (int i = 0; i < 20000 && db->waiting() == 0; ++i)
       db->save_record(7, 1700000000 + i, r.data(), r.size());
@@ -189,8 +184,7 @@ TEST(HistoryDb, AFullDiskHoldsAlarmsBackUntilThereIsRoom) {
     db->save_alarm(7, 1700100000, t);
     for (int i = 0; i < 5; ++i) db->save_record(7, 1700100001 + i, r.data(), r.size());
     const size_t held = db->waiting();
-    setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, previous);
+    full.lift();
     ASSERT_EQ(held, 3u) << "the writes were not held back";
     EXPECT_EQ(db->finish(), 4u) << "four round records made room for the alarm";
     EXPECT_EQ(db->waiting(), 0u);
@@ -207,12 +201,8 @@ TEST(HistoryDb, AFullDiskAtStartOpensOursAndTellsANewOneApart) {
   const klx::AlarmTransition t{true, 2, "k1", "k1", "value", "name"};
   const auto r = record_of(5);
   ASSERT_TRUE(klx::HistoryDb::open(file.path, error)->save_alarm(7, 1700000000, t));
-  rlimit old{};
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-  rlimit tight = old;
-  tight.rlim_cur = 0;
-  const auto previous = std::signal(SIGXFSZ, SIG_IGN);
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tight), 0);
+  klx_test::FullDisk full;
+  ASSERT_TRUE(full.ok());
   bool no_room = false;
   auto db = klx::HistoryDb::open(file.path, error, &no_room);
   std::vector<klx::AlarmTransition> active;
@@ -225,8 +215,7 @@ TEST(HistoryDb, AFullDiskAtStartOpensOursAndTellsANewOneApart) {
   }
   bool fresh_no_room = false;
   const bool fresh_opened = klx::HistoryDb::open(fresh.path, error, &fresh_no_room) != nullptr;
-  setrlimit(RLIMIT_FSIZE, &old);
-  std::signal(SIGXFSZ, previous);
+  full.lift();
   ASSERT_TRUE(db) << error;
   EXPECT_FALSE(no_room);
   EXPECT_NE(db->take_warning().find("for this process alone"), std::string::npos);

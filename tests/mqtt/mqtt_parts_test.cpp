@@ -2,9 +2,7 @@
 // the alarm payload.
 #include <gtest/gtest.h>
 #include <json/reader.h>
-#include <sys/resource.h>
 
-#include <csignal>
 #include <set>
 
 #include "alarm_ledger.h"
@@ -12,6 +10,7 @@
 #include "exception_filter.h"
 #include "outbox.h"
 #include "settings.h"
+#include "support/full_disk.h"
 #include "support/scratch.h"
 #include "topics.h"
 
@@ -248,12 +247,8 @@ TEST(MqttAlarmLedger, ARowTheFullDiskRefusedIsWrittenOnceThereIsRoom) {
     auto db = klx::HistoryDb::open(path, error);
     ASSERT_TRUE(db) << error;
     AlarmLedger ledger(db.get(), 100);
-    rlimit old{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-    rlimit tight = old;
-    tight.rlim_cur = 0;
-    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tight), 0);
+    klx_test::FullDisk full;
+    ASSERT_TRUE(full.ok());
     const std::vector<uint8_t> record(587, 0x20);
     for (int i = 0; i < 20000 && db->waiting() == 0; ++i)
       db->save_record(7, 1700000000 + i, record.data(), record.size());
@@ -261,8 +256,7 @@ TEST(MqttAlarmLedger, ARowTheFullDiskRefusedIsWrittenOnceThereIsRoom) {
     const size_t refused = ledger.pending_unstored();
     ledger.retry();  // still full
     const size_t still = ledger.pending_unstored();
-    setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, previous);
+    full.lift();
     EXPECT_EQ(refused, 1u);
     EXPECT_EQ(still, 1u);
     ledger.retry();
