@@ -218,18 +218,25 @@ def integrity(db):
     return r
 
 
-def http_get(port, path="/metrics", timeout=5):
+def http_fetch(port, path, timeout=5):
+    """The whole answer to one GET (the server closes after it); OSError when it fails."""
+    s = socket.create_connection(("127.0.0.1", port), timeout=timeout)
     try:
-        s = socket.create_connection(("127.0.0.1", port), timeout=timeout)
-        s.sendall(f"GET {path} HTTP/1.1\r\nHost: localhost\r\n\r\n".encode())
+        s.sendall(f"GET {path} HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n"
+                  .encode())
         data = b""
         while True:
             c = s.recv(65536)
             if not c:
-                break
+                return data
             data += c
+    finally:
         s.close()
-        return data[:12].decode(errors="replace")
+
+
+def http_get(port, path="/metrics", timeout=5):
+    try:
+        return http_fetch(port, path, timeout)[:12].decode(errors="replace")
     except OSError as e:
         return type(e).__name__
 
@@ -293,16 +300,7 @@ def path_or_empty(path):
 
 def api_state(port):
     try:
-        s = socket.create_connection(("127.0.0.1", port), timeout=5)
-        s.sendall(b"GET /api/state HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n")
-        data = b""
-        while True:
-            c = s.recv(65536)
-            if not c:
-                break
-            data += c
-        s.close()
-        head, _, body = data.partition(b"\r\n\r\n")
+        head, _, body = http_fetch(port, "/api/state").partition(b"\r\n\r\n")
         return json.loads(body) if head.startswith(b"HTTP/1.1 200") else None
     except (OSError, ValueError):
         return None

@@ -61,6 +61,14 @@ int64_t first_time(sqlite3* db, const char* table, uint32_t id, int64_t from) {
   return s.row() && !s.null(0) ? s.i64(0) : INT64_MIN;
 }
 
+// Where a tier's aggregation resumes: one step after its last row, or before everything.
+int64_t resume_time(sqlite3* db, const char* table, uint32_t id, int64_t step) {
+  const std::string q = std::string("SELECT MAX(time) FROM ") + table + " WHERE data_id = ?";
+  sql::Stmt last(db, q.c_str());
+  last.bind(1, id);
+  return last.row() && !last.null(0) ? last.i64(0) + step : kBeforeAll;
+}
+
 void write_bucket(sql::Stmt& ins, uint32_t id, int64_t time, int64_t rounds,
                   const SeriesBucket& b) {
   ins.bind(1, id).bind(2, time).bind(3, rounds).bind_blob(4, b.encode());
@@ -171,11 +179,7 @@ size_t HistoryDb::upkeep_step(int64_t now) {
 
 size_t HistoryDb::aggregate_minutes(uint32_t id, Tiers& t, int64_t now) {
   const int64_t limit = floor_to(now, kMinute);  // minutes before this one are closed
-  if (t.minute_next == kUnknown) {
-    sql::Stmt last(db_, "SELECT MAX(time) FROM history_minute WHERE data_id = ?");
-    last.bind(1, id);
-    t.minute_next = last.row() && !last.null(0) ? last.i64(0) + kMinute : kBeforeAll;
-  }
+  if (t.minute_next == kUnknown) t.minute_next = resume_time(db_, "history_minute", id, kMinute);
   if (t.minute_next >= limit) return 0;
   const int64_t first = first_time(db_, "history", id, t.minute_next);
   if (first == INT64_MIN || first >= limit) {
@@ -218,11 +222,7 @@ size_t HistoryDb::aggregate_minutes(uint32_t id, Tiers& t, int64_t now) {
 size_t HistoryDb::aggregate_hours(uint32_t id, Tiers& t) {
   if (t.minute_next == kUnknown || t.minute_next == kBeforeAll) return 0;
   const int64_t limit = floor_to(t.minute_next, kHour);  // hours whose minutes are all in
-  if (t.hour_next == kUnknown) {
-    sql::Stmt last(db_, "SELECT MAX(time) FROM history_hour WHERE data_id = ?");
-    last.bind(1, id);
-    t.hour_next = last.row() && !last.null(0) ? last.i64(0) + kHour : kBeforeAll;
-  }
+  if (t.hour_next == kUnknown) t.hour_next = resume_time(db_, "history_hour", id, kHour);
   if (t.hour_next >= limit) return 0;
   const int64_t first = first_time(db_, "history_minute", id, t.hour_next);
   if (first == INT64_MIN || first >= limit) {
